@@ -1,0 +1,97 @@
+// CNXPool: a lock-guarded LIFO stock of at most three idle connections.
+#include "connections/bodies.hpp"
+
+#include "module/calls.hpp"
+#include "module/module_state.hpp"
+#include "module/names.hpp"
+#include "module/with_block.hpp"
+
+namespace brx {
+namespace {
+
+constexpr Py_ssize_t kMaxIdle = 3;
+
+// The settings as a fresh dict of keyword arguments for connect().
+Ref connection_keywords(PyObject* settings) {
+    if (PyDict_Check(settings)) return Ref::steal(PyDict_Copy(settings));
+    if (settings == Py_None || !PyMapping_Check(settings)) {
+        PyErr_Format(PyExc_TypeError, "argument after ** must be a mapping, not %.200s", Py_TYPE(settings)->tp_name);
+        return {};
+    }
+    return call(reinterpret_cast<PyObject*>(&PyDict_Type), {settings});
+}
+
+Ref connect(PyObject* self) {
+    Ref settings = get_attr(self, "_CNXPool__dbconfig"_id);
+    if (!settings) return {};
+    Ref keywords = connection_keywords(settings.get());
+    if (!keywords) return {};
+    Ref connector = global("_connector"_id);
+    if (!connector) return {};
+    Ref connect_fn = get_attr(connector.get(), "connect"_id);
+    if (!connect_fn) return {};
+    Ref no_args = Ref::steal(PyTuple_New(0));
+    if (!no_args) return {};
+    return Ref::steal(PyObject_Call(connect_fn.get(), no_args.get(), keywords.get()));
+}
+
+// Pops the most recently returned idle connection and checks it; a dead one
+// is closed and replaced by a new connection.
+Ref take_or_connect(PyObject* self) {
+    Ref idle = get_attr(self, "_CNXPool__pool"_id);
+    if (!idle) return {};
+    const Py_ssize_t count = PyObject_Length(idle.get());
+    if (count < 0) return {};
+    if (count == 0) return connect(self);
+    Ref connection = call_method(idle.get(), "pop"_id, {});
+    if (!connection) return {};
+    Ref alive = call_method(connection.get(), "is_connected"_id, {});
+    if (!alive) return {};
+    const int is_alive = truth(alive.get());
+    if (is_alive < 0) return {};
+    if (is_alive) return connection;
+    if (!call_method(connection.get(), "close"_id, {})) return {};
+    return connect(self);
+}
+
+Ref give_back(PyObject* self, PyObject* connection) {
+    Ref idle = get_attr(self, "_CNXPool__pool"_id);
+    if (!idle) return {};
+    const Py_ssize_t count = PyObject_Length(idle.get());
+    if (count < 0) return {};
+    if (count >= kMaxIdle) return call_method(connection, "close"_id, {}) ? none() : Ref();
+    return call_method(idle.get(), "append"_id, {connection}) ? none() : Ref();
+}
+
+Ref pool_lock(PyObject* self) { return get_attr(self, "_CNXPool__lock"_id); }
+
+}  // namespace
+
+Ref pool_init(const Args& args) {
+    PyObject* self = args[0];
+    Ref settings = args.extra_keywords() ? Ref::borrow(args.extra_keywords()) : Ref::steal(PyDict_New());
+    if (!settings || PyObject_SetAttr(self, "_CNXPool__dbconfig"_id, settings.get()) < 0) return {};
+    Ref idle = Ref::steal(PyList_New(0));
+    if (!idle || PyObject_SetAttr(self, "_CNXPool__pool"_id, idle.get()) < 0) return {};
+    Ref lock_factory = global("_Lock"_id);
+    if (!lock_factory) return {};
+    Ref lock = call(lock_factory.get(), {});
+    if (!lock || PyObject_SetAttr(self, "_CNXPool__lock"_id, lock.get()) < 0) return {};
+    return none();
+}
+
+Ref pool_get(const Args& args) {
+    PyObject* self = args[0];
+    Ref lock = pool_lock(self);
+    if (!lock) return {};
+    return with_block(lock.get(), [&](PyObject*) { return take_or_connect(self); });
+}
+
+Ref pool_put(const Args& args) {
+    PyObject* self = args[0];
+    Ref lock = pool_lock(self);
+    if (!lock) return {};
+    return with_block(lock.get(), [&](PyObject*) { return give_back(self, args[1]); });
+}
+
+}  // namespace brx

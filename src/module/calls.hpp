@@ -1,0 +1,33 @@
+// Small call and attribute helpers over the C API, returning owning Refs.
+#pragma once
+
+#include "module/ref.hpp"
+
+#include <initializer_list>
+
+namespace brx {
+
+// callable(*args)
+Ref call(PyObject* callable, std::initializer_list<PyObject*> args);
+// obj.name(*args), without making a bound method where the type allows it.
+Ref call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> args);
+// obj.name
+inline Ref get_attr(PyObject* obj, PyObject* name) { return Ref::steal(PyObject_GetAttr(obj, name)); }
+
+// The module's attribute test: 1 with the value in `out` when `obj` has the
+// attribute, 0 when fetching it failed in any way (the failure is cleared),
+// -1 with TypeError "hasattr(): attribute name must be string" for a name
+// that is not a str.
+int lookup_attribute(PyObject* obj, PyObject* name, Ref& out);
+
+// printf-style formatting with the interpreter's own rules: format % args.
+Ref format(PyObject* format, std::initializer_list<PyObject*> args);
+
+// Truth value: 1, 0 or -1 with an exception set; singletons without a call.
+inline int truth(PyObject* obj) {
+    if (obj == Py_True) return 1;
+    if (obj == Py_False || obj == Py_None) return 0;
+    return PyObject_IsTrue(obj);
+}
+
+}  // namespace brx

@@ -1,0 +1,93 @@
+#include "module/classes.hpp"
+
+#include "module/function.hpp"
+#include "module/names.hpp"
+
+#include <cstring>
+#include <string>
+
+namespace brx {
+namespace {
+
+constexpr const char* kTableBaseDoc =
+    " Every derived table must override TABLE_NAME and COLUMN_NAMES.\n"
+    "\tIf derived table has foreign key(s), it must override COLUMN_ATTRIBUTES for foreign key column(s).\n"
+    "\n"
+    "\tIf derived table has multiple-foreign attribute, it *should* override MULTI_FOREIGN_ATTR.\n"
+    "\tIf you do use features this class provides, it *must*.\n"
+    "\t";
+
+// Private names (two leading underscores, not two trailing) are stored under
+// the class-qualified name, as the class statement would mangle them.
+std::string namespace_key(const Spec& spec) {
+    const std::size_t len = std::strlen(spec.name);
+    const bool dunder_prefix = len > 2 && spec.name[0] == '_' && spec.name[1] == '_';
+    const bool dunder_suffix = len > 2 && spec.name[len - 1] == '_' && spec.name[len - 2] == '_';
+    if (dunder_prefix && !dunder_suffix) return std::string("_") + spec.owner + spec.name;
+    return spec.name;
+}
+
+bool set_item(PyObject* dict, const char* key, Ref value) {
+    return value && PyDict_SetItemString(dict, key, value.get()) == 0;
+}
+
+bool add_class_attributes(const char* name, PyObject* ns) {
+    if (std::strcmp(name, "CNXGuard") == 0) return set_item(ns, "POOL", Ref::borrow(Py_None));
+    if (std::strcmp(name, "TableBase") != 0) return true;
+    return set_item(ns, "TABLE_NAME", Ref::steal(PyUnicode_FromString("table_base"))) &&
+           set_item(ns, "COLUMN_NAMES", Ref::steal(PyList_New(0))) &&
+           set_item(ns, "COLUMN_ATTRIBUTES", Ref::steal(PyDict_New())) &&
+           set_item(ns, "MULTI_FOREIGN_ATTR", Ref::steal(PyDict_New())) &&
+           set_item(ns, "CACHE", Ref::borrow(Py_None)) && set_item(ns, "POOL", Ref::borrow(Py_None));
+}
+
+bool add_methods(const char* name, PyObject* ns, PyObject* staticmethod) {
+    for (const Spec& spec : all_specs()) {
+        if (!spec.owner || std::strcmp(spec.owner, name) != 0) continue;
+        Ref fn = make_function(spec);
+        if (fn && spec.kind == Kind::Static) fn = Ref::steal(PyObject_CallOneArg(staticmethod, fn.get()));
+        if (!set_item(ns, namespace_key(spec).c_str(), std::move(fn))) return false;
+    }
+    return true;
+}
+
+Ref make_class(const char* name, const char* doc, PyObject* staticmethod) {
+    Ref ns = Ref::steal(PyDict_New());
+    if (!ns) return {};
+    if (!set_item(ns.get(), "__module__", Ref::borrow("brx_sql"_id)) ||
+        !set_item(ns.get(), "__qualname__", Ref::steal(PyUnicode_FromString(name))))
+        return {};
+    if (doc && !set_item(ns.get(), "__doc__", Ref::steal(PyUnicode_FromString(doc)))) return {};
+    if (!add_class_attributes(name, ns.get()) || !add_methods(name, ns.get(), staticmethod)) return {};
+    Ref bases = Ref::steal(PyTuple_New(0));
+    if (!bases) return {};
+    return Ref::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "sOO", name, bases.get(),
+                                            ns.get()));
+}
+
+}  // namespace
+
+bool bind_classes(PyObject* module) {
+    PyObject* staticmethod = reinterpret_cast<PyObject*>(&PyStaticMethod_Type);
+    const struct {
+        const char* name;
+        const char* doc;
+    } classes[] = {{"CNXPool", nullptr},         {"CNXGuard", nullptr},         {"Cache", nullptr},
+                   {"ColumnAttribute", nullptr}, {"MultiForeignAttr", nullptr}, {"TableBase", kTableBaseDoc}};
+    for (const auto& cls : classes) {
+        Ref type = make_class(cls.name, cls.doc, staticmethod);
+        if (!type || PyObject_SetAttrString(module, cls.name, type.get()) < 0) return false;
+    }
+    return true;
+}
+
+bool bind_functions(PyObject* module) {
+    for (const Spec& spec : all_specs()) {
+        if (spec.kind != Kind::Function) continue;
+        Ref fn = make_function(spec);
+        if (!fn || PyObject_SetAttrString(module, spec.name, fn.get()) < 0) return false;
+    }
+    return true;
+}
+
+}  // namespace brx

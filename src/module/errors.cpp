@@ -1,0 +1,31 @@
+#include "module/errors.hpp"
+
+namespace brx {
+
+Ref take_exception() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return Ref::steal(PyErr_GetRaisedException());
+#else
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    if (!type) return {};
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb && value) PyException_SetTraceback(value, tb);
+    Py_XDECREF(type);
+    Py_XDECREF(tb);
+    return Ref::steal(value);
+#endif
+}
+
+void restore_exception(Ref exc) {
+    if (!exc) return;
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(exc.release());
+#else
+    PyObject* value = exc.release();
+    PyObject* type = Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value)));
+    PyErr_Restore(type, value, PyException_GetTraceback(value));
+#endif
+}
+
+}  // namespace brx

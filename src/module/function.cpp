@@ -1,0 +1,172 @@
+// The function type shared by every method and module function.
+#include "module/function.hpp"
+
+#include "module/names.hpp"
+
+#include <structmember.h>
+
+#include <string>
+
+namespace brx {
+namespace {
+
+PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    auto& fn = *reinterpret_cast<Function*>(self);
+    Args bound;
+    Ref result;
+    if (bind_arguments(fn, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
+        result = fn.spec->body(bound);
+        if (!result && !PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
+    }
+    if (!result) add_traceback_entry(fn);
+    return result.release();
+}
+
+// Bound like a Python function: through an instance the instance becomes
+// `self`; through the class (or with None) the function itself.
+PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
+    if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+void function_dealloc(PyObject* self) {
+    auto* fn = reinterpret_cast<Function*>(self);
+    Py_XDECREF(fn->name);
+    Py_XDECREF(fn->qualname);
+    Py_XDECREF(fn->defaults);
+    Py_XDECREF(fn->doc);
+    Py_XDECREF(fn->traceback_code);
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_Free(self);
+    Py_DECREF(type);
+}
+
+PyObject* function_repr(PyObject* self) {
+    return PyUnicode_FromFormat("<function %U at %p>", reinterpret_cast<Function*>(self)->qualname, self);
+}
+
+PyObject* get_name(PyObject* self, void*) { return Py_NewRef(reinterpret_cast<Function*>(self)->name); }
+PyObject* get_qualname(PyObject* self, void*) {
+    return Py_NewRef(reinterpret_cast<Function*>(self)->qualname);
+}
+PyObject* get_module(PyObject*, void*) { return Py_NewRef("brx_sql"_id); }
+PyObject* get_defaults(PyObject* self, void*) {
+    return Py_NewRef(reinterpret_cast<Function*>(self)->defaults);
+}
+PyObject* get_doc(PyObject* self, void*) { return Py_NewRef(reinterpret_cast<Function*>(self)->doc); }
+
+Ref default_value(Default value) {
+    switch (value) {
+        case Default::None: return Ref::borrow(Py_None);
+        case Default::True: return Ref::borrow(Py_True);
+        case Default::False: return Ref::borrow(Py_False);
+        case Default::One: return Ref::steal(PyLong_FromLong(1));
+        case Default::Required: break;
+    }
+    return Ref::borrow(Py_None);
+}
+
+// inspect.Signature built from the declared parameters, for introspection.
+PyObject* get_signature(PyObject* self, void*) {
+    const Spec& spec = *reinterpret_cast<Function*>(self)->spec;
+    Ref inspect = Ref::steal(PyImport_ImportModule("inspect"));
+    if (!inspect) return nullptr;
+    Ref parameter = Ref::steal(PyObject_GetAttrString(inspect.get(), "Parameter"));
+    if (!parameter) return nullptr;
+    Ref params = Ref::steal(PyList_New(0));
+    if (!params) return nullptr;
+    auto add = [&](const char* name, const char* kind_name, PyObject* def) -> bool {
+        Ref kind = Ref::steal(PyObject_GetAttrString(parameter.get(), kind_name));
+        if (!kind) return false;
+        Ref kwargs = Ref::steal(def ? Py_BuildValue("{s:O}", "default", def) : PyDict_New());
+        Ref posargs = Ref::steal(Py_BuildValue("(sO)", name, kind.get()));
+        if (!kwargs || !posargs) return false;
+        Ref param = Ref::steal(PyObject_Call(parameter.get(), posargs.get(), kwargs.get()));
+        return param && PyList_Append(params.get(), param.get()) == 0;
+    };
+    for (std::size_t i = 0; i < spec.param_count(); ++i) {
+        Ref def;
+        if (spec.params[i].value != Default::Required) {
+            def = default_value(spec.params[i].value);
+            if (!def) return nullptr;
+        }
+        if (!add(spec.params[i].name, "POSITIONAL_OR_KEYWORD", def.get())) return nullptr;
+    }
+    if (spec.star && !add("column_tuple", "VAR_POSITIONAL", nullptr)) return nullptr;
+    if (spec.starstar) {
+        const char* name = spec.star ? "column_dict" : "dbconfig";
+        if (!add(name, "VAR_KEYWORD", nullptr)) return nullptr;
+    }
+    Ref signature = Ref::steal(PyObject_GetAttrString(inspect.get(), "Signature"));
+    if (!signature) return nullptr;
+    return PyObject_CallOneArg(signature.get(), params.get());
+}
+
+PyGetSetDef function_getset[] = {
+    {"__name__", get_name, nullptr, nullptr, nullptr},
+    {"__qualname__", get_qualname, nullptr, nullptr, nullptr},
+    {"__module__", get_module, nullptr, nullptr, nullptr},
+    {"__defaults__", get_defaults, nullptr, nullptr, nullptr},
+    {"__doc__", get_doc, nullptr, nullptr, nullptr},
+    {"__signature__", get_signature, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+Ref make_defaults(const Spec& spec) {
+    const std::size_t count = spec.param_count() - spec.required_count();
+    if (count == 0) return Ref::borrow(Py_None);
+    Ref defaults = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(count)));
+    if (!defaults) return {};
+    for (std::size_t i = 0; i < count; ++i) {
+        Ref value = default_value(spec.params[spec.required_count() + i].value);
+        if (!value) return {};
+        PyTuple_SET_ITEM(defaults.get(), static_cast<Py_ssize_t>(i), value.release());
+    }
+    return defaults;
+}
+
+}  // namespace
+
+PyTypeObject* FunctionType = nullptr;
+
+bool ready_function_type() {
+    if (FunctionType) return true;
+    static PyMemberDef members[] = {
+        {"__vectorcalloffset__", T_PYSSIZET, offsetof(Function, vectorcall), READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
+    };
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
+        {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+        {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+        {Py_tp_getset, function_getset},
+        {Py_tp_members, members},
+        {Py_tp_descr_get, reinterpret_cast<void*>(function_descr_get)},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "brx_sql.function", sizeof(Function), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR, slots,
+    };
+    FunctionType = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    return FunctionType != nullptr;
+}
+
+Ref make_function(const Spec& spec) {
+    auto* fn = PyObject_New(Function, FunctionType);
+    if (!fn) return {};
+    fn->vectorcall = function_vectorcall;
+    fn->spec = &spec;
+    fn->name = fn->qualname = fn->defaults = fn->doc = fn->traceback_code = nullptr;
+    Ref owner = Ref::steal(reinterpret_cast<PyObject*>(fn));
+    fn->name = PyUnicode_InternFromString(spec.name);
+    std::string qualname = spec.owner ? std::string(spec.owner) + "." + spec.name : spec.name;
+    fn->qualname = PyUnicode_FromString(qualname.c_str());
+    fn->defaults = make_defaults(spec).release();
+    fn->doc = spec.doc ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None);
+    if (!fn->name || !fn->qualname || !fn->defaults || !fn->doc) return {};
+    return owner;
+}
+
+}  // namespace brx

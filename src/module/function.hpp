@@ -1,0 +1,57 @@
+// The module's own function type: one object per declared callable, called
+// through vectorcall and bound to instances like a Python function.
+#pragma once
+
+#include "module/signature.hpp"
+
+#include <span>
+
+namespace brx {
+
+struct Function {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    const Spec* spec;
+    PyObject* name;       // __name__
+    PyObject* qualname;   // __qualname__
+    PyObject* defaults;   // tuple of trailing defaults, or None
+    PyObject* doc;        // __doc__
+    PyObject* traceback_code;  // made on the first failure, then reused
+};
+
+extern PyTypeObject* FunctionType;
+
+bool ready_function_type();
+// A new function object for `spec`, or null with an exception set.
+Ref make_function(const Spec& spec);
+
+// The arguments of one call after binding. All pointers are borrowed from the
+// caller's stack, except the surplus-keyword dict, which binding creates.
+class Args {
+public:
+    PyObject* operator[](std::size_t i) const { return slots_[i]; }
+    // Surplus positional arguments (one-star parameter), borrowed.
+    std::span<PyObject* const> rest() const { return rest_; }
+    // Surplus keywords (two-star parameter) in the caller's order, or null.
+    PyObject* extra_keywords() const { return extra_keywords_.get(); }
+    const Function& function() const { return *function_; }
+
+private:
+    friend bool bind_arguments(const Function&, PyObject* const*, Py_ssize_t, PyObject*, Args&);
+    std::array<PyObject*, kMaxParams> slots_{};
+    std::span<PyObject* const> rest_;
+    Ref extra_keywords_;
+    const Function* function_ = nullptr;
+};
+
+// Binds a vectorcall's arguments to the declared parameters; false with the
+// binding TypeError set when they do not fit.
+bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, Args& out);
+
+// Adds the "brx_sql.<qualname>" traceback entry for an exception leaving `fn`.
+void add_traceback_entry(Function& fn);
+// Adds a traceback entry with the given function name (used by module init).
+void add_traceback_entry(const char* funcname);
+
+}  // namespace brx

@@ -1,0 +1,41 @@
+// Interned names, written at the point of use as "COLUMN_NAMES"_id.
+//
+// Each distinct literal registers itself while the shared library loads; the
+// exec step interns all of them once (`intern_all_names`), so the hot paths
+// only read a pointer. Interned strings are never freed: the module lives as
+// long as the process.
+#pragma once
+
+#include "module/ref.hpp"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace brx {
+
+template <std::size_t N>
+struct FixedString {
+    char data[N]{};
+    constexpr FixedString(const char (&text)[N]) { std::copy_n(text, N, data); }
+};
+
+namespace detail {
+void register_name(PyObject** slot, const char* text);
+
+template <FixedString S>
+struct InternedName {
+    static inline PyObject* object = nullptr;
+    static inline const bool registered = (register_name(&object, S.data), true);
+};
+}  // namespace detail
+
+// Interns every registered name; returns false with an exception set on failure.
+bool intern_all_names();
+
+template <FixedString S>
+PyObject* operator""_id() {
+    (void)detail::InternedName<S>::registered;
+    return detail::InternedName<S>::object;
+}
+
+}  // namespace brx
