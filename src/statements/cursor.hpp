@@ -1,0 +1,44 @@
+// The one way the module uses connector cursors: open on the block's
+// connection, execute, iterate rows as tuples, and read every result to its
+// end so that no unread result is left on the connection (the connector
+// refuses the next statement and the commit otherwise).
+#pragma once
+
+#include "module/errors.hpp"
+#include "module/ref.hpp"
+
+namespace brx {
+
+// cnx.cursor()
+Ref open_cursor(PyObject* cnx);
+// cursor.execute(statement) or cursor.execute(statement, params).
+bool execute_statement(PyObject* cursor, PyObject* statement, PyObject* params = nullptr);
+// Reads and discards whatever rows remain.
+bool drain_rows(PyObject* cursor);
+// cursor.lastrowid
+Ref last_row_id(PyObject* cursor);
+
+enum class RowStep { Next, Stop, Fail };
+
+// Calls on_row(row) for each row (borrowed) until the rows end or on_row
+// returns Stop; the rows left are then drained. When on_row fails, the rest is
+// drained too and the failure is reported. Returns false with an exception set.
+template <class OnRow>
+bool for_each_row(PyObject* cursor, OnRow&& on_row) {
+    Ref iterator = Ref::steal(PyObject_GetIter(cursor));
+    if (!iterator) return false;
+    while (Ref row = Ref::steal(PyIter_Next(iterator.get()))) {
+        switch (on_row(row.get())) {
+            case RowStep::Next: continue;
+            case RowStep::Stop: return drain_rows(cursor);
+            case RowStep::Fail: {
+                StashedError failure;
+                drain_rows(cursor);
+                return false;
+            }
+        }
+    }
+    return !PyErr_Occurred();
+}
+
+}  // namespace brx
