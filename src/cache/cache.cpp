@@ -1,0 +1,137 @@
+// Cache: row objects held in memory table by table, read without a query once
+// loaded, and kept in step with the deletions made through the cache.
+#include "cache/bodies.hpp"
+
+#include "cache/cache_state.hpp"
+#include "cache/row_class.hpp"
+#include "module/calls.hpp"
+#include "module/names.hpp"
+
+namespace brx {
+namespace {
+
+// The identifier a row object or a bare integer stands for.
+Ref identifier_of(PyObject* obj) {
+    if (PyLong_Check(obj)) return Ref::borrow(obj);
+    return Ref::steal(PyObject_GetItem(obj, "id"_id));
+}
+
+// The table argument, or the row object's own table when none is given.
+Ref table_of(PyObject* obj, PyObject* table) {
+    if (table != Py_None) return Ref::borrow(table);
+    return get_attr(obj, "TABLE_NAME"_id);
+}
+
+}  // namespace
+
+Ref cache_init(const Args& args) {
+    PyObject* self = args[0];
+    Ref table_rows = Ref::steal(PyDict_New());
+    if (!table_rows || PyObject_SetAttr(self, "_Cache__obj_dict"_id, table_rows.get()) < 0) return {};
+    Ref row_classes = Ref::steal(PyDict_New());
+    if (!row_classes || PyObject_SetAttr(self, "_Cache__class_dict"_id, row_classes.get()) < 0) return {};
+    if (PyObject_SetAttr(self, "_Cache__pool"_id, args[1]) < 0) return {};
+    return none();
+}
+
+Ref cache_get_pool(const Args& args) {
+    PyObject* pool = args[1];
+    const int given = truth(pool);
+    if (given < 0) return {};
+    if (given) return Ref::borrow(pool);
+    return get_attr(args[0], "_Cache__pool"_id);
+}
+
+Ref cache_set_pool(const Args& args) {
+    if (PyObject_SetAttr(args[0], "_Cache__pool"_id, args[1]) < 0) return {};
+    return none();
+}
+
+// A hit is two dict lookups and nothing else; a miss fetches the row through
+// CNXGuard.Select and keeps it under the identifier as given.
+Ref cache_select(const Args& args) {
+    PyObject* self = args[0];
+    PyObject* id = args[1];
+    PyObject* table = args[2];
+    Ref table_rows = table_rows_of(self);
+    if (!table_rows) return {};
+    Ref rows = rows_for_table(table_rows.get(), table);
+    if (!rows) return {};
+    Ref cached;
+    const int hit = find_entry(rows.get(), id, cached);
+    if (hit) return hit > 0 ? std::move(cached) : Ref();
+
+    Ref row_class = resolve_row_class(self, table, args[3]);
+    if (!row_class) return {};
+    Ref pool = resolve_pool(self, args[5]);
+    if (!pool) return {};
+    Ref obj = call_guard_helper("Select"_id, {id, table, row_class.get(), args[4], pool.get()});
+    if (!obj || !store_entry(rows.get(), id, obj.get())) return {};
+    return obj;
+}
+
+// Deletes in the database first; only then forgets the cached row, so a
+// failed delete leaves the cache as it was.
+Ref cache_delete(const Args& args) {
+    PyObject* self = args[0];
+    PyObject* obj = args[1];
+    Ref id = identifier_of(obj);
+    if (!id) return {};
+    Ref table = table_of(obj, args[2]);
+    if (!table) return {};
+    Ref pool = resolve_pool(self, args[4]);
+    if (!pool) return {};
+    if (!call_guard_helper("Delete"_id, {id.get(), table.get(), args[3], pool.get()})) return {};
+
+    Ref table_rows = table_rows_of(self);
+    if (!table_rows) return {};
+    Ref rows;
+    const int known = find_entry(table_rows.get(), table.get(), rows);
+    if (known < 0) return {};
+    if (known && !discard_entry(rows.get(), id.get())) return {};
+    return none();
+}
+
+// Puts an already stored row object in the cache; no query.
+Ref cache_insert(const Args& args) {
+    PyObject* obj = args[1];
+    Ref id = Ref::steal(PyObject_GetItem(obj, "id"_id));
+    if (!id) return {};
+    Ref table = table_of(obj, args[2]);
+    if (!table) return {};
+    Ref table_rows = table_rows_of(args[0]);
+    if (!table_rows) return {};
+    Ref rows = rows_for_table(table_rows.get(), table.get());
+    if (!rows || !store_entry(rows.get(), id.get(), obj)) return {};
+    return none();
+}
+
+Ref cache_cached_table(const Args& args) {
+    Ref table_rows = table_rows_of(args[0]);
+    if (!table_rows) return {};
+    return Ref::steal(PyObject_GetItem(table_rows.get(), args[1]));
+}
+
+// Empties the table in the cache's own database (its pool, else the guard's
+// default), then drops whatever rows the cache held for it.
+Ref cache_clear_table(const Args& args) {
+    PyObject* self = args[0];
+    PyObject* table = args[1];
+    // The table is a key of the cache: an unusable key must fail before any
+    // row is deleted, not after.
+    if (PyObject_Hash(table) == -1) return {};
+    Ref pool = resolve_pool(self, Py_None);
+    if (!pool) return {};
+    if (!call_guard_helper("ClearTable"_id, {table, Py_None, pool.get()})) return {};
+    Ref table_rows = table_rows_of(self);
+    if (!table_rows || !discard_entry(table_rows.get(), table)) return {};
+    return none();
+}
+
+Ref cache_tables(const Args& args) {
+    Ref row_classes = row_classes_of(args[0]);
+    if (!row_classes) return {};
+    return call_method(row_classes.get(), "keys"_id, {});
+}
+
+}  // namespace brx

@@ -1,0 +1,125 @@
+// Loading whole tables into the cache: the bulk load (one SELECT over one
+// cursor, one row object built per row as it arrives) and the reloads.
+#include "cache/bodies.hpp"
+
+#include "cache/cache_state.hpp"
+#include "cache/row_class.hpp"
+#include "connections/guard_block.hpp"
+#include "module/calls.hpp"
+#include "module/errors.hpp"
+#include "module/names.hpp"
+#include "statements/compose.hpp"
+#include "statements/cursor.hpp"
+
+namespace brx {
+namespace {
+
+// row_class(*row). A tuple's own item array is handed to callables that take
+// vectorcall; others (classes defined in Python) get the tuple itself as their
+// argument tuple. Either way no copy of the row is made.
+Ref build_row_object(PyObject* row_class, PyObject* row) {
+    if (!PyTuple_CheckExact(row)) {
+        Ref values = Ref::steal(PySequence_Tuple(row));
+        if (!values) return {};
+        return Ref::steal(PyObject_Call(row_class, values.get(), nullptr));
+    }
+    if (PyVectorcall_Function(row_class)) {
+        PyObject** values = reinterpret_cast<PyTupleObject*>(row)->ob_item;
+        return Ref::steal(PyObject_Vectorcall(row_class, values, static_cast<size_t>(PyTuple_GET_SIZE(row)), nullptr));
+    }
+    return Ref::steal(PyObject_Call(row_class, row, nullptr));
+}
+
+// rows[row[0]] = row_class(*row)
+bool add_row(PyObject* rows, PyObject* row_class, PyObject* row) {
+    Ref obj = build_row_object(row_class, row);
+    if (!obj) return false;
+    Ref key = PyTuple_CheckExact(row) && PyTuple_GET_SIZE(row) > 0 ? Ref::borrow(PyTuple_GET_ITEM(row, 0))
+                                                                     : Ref::steal(PySequence_GetItem(row, 0));
+    return key && store_entry(rows, key.get(), obj.get());
+}
+
+bool load_rows(PyObject* cnx, PyObject* pool, PyObject* query, PyObject* rows, PyObject* row_class) {
+    Ref done = with_guard(cnx, pool, [&](PyObject* connection) -> Ref {
+        Ref cursor = open_cursor(connection);
+        if (!cursor || !execute_statement(cursor.get(), query)) return {};
+        const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
+            return add_row(rows, row_class, row) ? RowStep::Next : RowStep::Fail;
+        });
+        return read ? none() : Ref();
+    });
+    return static_cast<bool>(done);
+}
+
+// After a failed reload the table's rows are those held before it: the new
+// dict is taken out again and the previous one (if any) put back, unless
+// something else has replaced the entry meanwhile.
+void restore_rows(PyObject* table_rows, PyObject* table, PyObject* fresh, PyObject* previous) {
+    StashedError failure;
+    Ref current;
+    if (find_entry(table_rows, table, current) <= 0 || current.get() != fresh) return;
+    if (previous)
+        store_entry(table_rows, table, previous);
+    else
+        PyObject_DelItem(table_rows, table);
+}
+
+}  // namespace
+
+Ref cache_cache(const Args& args) {
+    PyObject* self = args[0];
+    PyObject* table = args[1];
+    Ref table_rows = table_rows_of(self);
+    if (!table_rows) return {};
+    Ref rows = rows_for_table(table_rows.get(), table);
+    if (!rows) return {};
+    Ref row_class = resolve_row_class(self, table, args[2]);
+    if (!row_class) return {};
+    Ref pool = resolve_pool(self, args[4]);
+    if (!pool) return {};
+    Ref name = quoted_name(table);
+    if (!name) return {};
+    Ref query = compose("SELECT * FROM `%s`"_id, {name.get()});
+    if (!query || !load_rows(args[3], pool.get(), query.get(), rows.get(), row_class.get())) return {};
+    return rows;
+}
+
+Ref cache_refresh(const Args& args) {
+    PyObject* self = args[0];
+    PyObject* table = args[1];
+    Ref row_classes = row_classes_of(self);
+    if (!row_classes) return {};
+    Ref row_class;
+    const int registered = find_entry(row_classes.get(), table, row_class);
+    if (registered <= 0) {
+        if (registered == 0) {
+            Ref message = format("Table %s has not been cached yet."_id, {table});
+            if (message) PyErr_SetObject(PyExc_KeyError, message.get());
+        }
+        return {};
+    }
+    const int clear = truth(args[2]);
+    if (clear < 0) return {};
+
+    Ref table_rows, previous, fresh;
+    int had_rows = 0;
+    if (clear) {
+        table_rows = table_rows_of(self);
+        if (!table_rows) return {};
+        had_rows = find_entry(table_rows.get(), table, previous);
+        fresh = Ref::steal(PyDict_New());
+        if (had_rows < 0 || !fresh || !store_entry(table_rows.get(), table, fresh.get())) return {};
+    }
+    if (!call_method(self, "Cache"_id, {table, row_class.get(), args[3], args[4]})) {
+        if (clear) restore_rows(table_rows.get(), table, fresh.get(), had_rows ? previous.get() : nullptr);
+        return {};
+    }
+    return none();
+}
+
+Ref cache_update(const Args& args) {
+    if (!call_method(args[0], "Refresh"_id, {args[1], Py_False, args[2], args[3]})) return {};
+    return none();
+}
+
+}  // namespace brx
