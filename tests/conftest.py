@@ -1,0 +1,101 @@
+"""Fixtures: a real MariaDB server, clean test databases, pools, a read-back connection, a recorder.
+
+Every test that asks for `dbconfig`, `second_dbconfig`, `pool` or `db` starts with both test
+databases dropped and created anew, after every leftover client connection to them was killed
+(a connection left in a transaction would otherwise hold metadata locks and hang the cleaning).
+See support/mariadb.py for the environment variables that select an existing server.
+"""
+import sys
+
+import mysql.connector
+import pytest
+
+from support.mariadb import database_names, open_server
+from support.readback import ReadBack
+from support.recording import RecordingPool
+
+MODES = ("cext", "pure")
+
+
+def _cext_available():
+    if not getattr(mysql.connector, "HAVE_CEXT", False):
+        return False
+    try:
+        import _mysql_connector  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+@pytest.fixture(scope="session")
+def server():
+    """The server controller: `settings()`, `restart()` (private server only), `private`."""
+    controller = open_server()
+    try:
+        yield controller
+    finally:
+        controller.close()
+
+
+@pytest.fixture
+def clean_databases(server):
+    """Both test databases, empty; their names as a tuple."""
+    server.clean()
+    return database_names()
+
+
+@pytest.fixture(params=MODES)
+def connector_mode(request):
+    if request.param == "cext" and not _cext_available():
+        pytest.skip("the C extension of mysql.connector cannot be loaded here")
+    return request.param
+
+
+@pytest.fixture
+def dbconfig(server, clean_databases, connector_mode):
+    """Connection settings for the clean first test database, in the C-extension or pure mode."""
+    return dict(server.settings(), database=clean_databases[0], use_pure=(connector_mode == "pure"))
+
+
+@pytest.fixture
+def second_dbconfig(dbconfig, clean_databases):
+    """The same settings for the second clean test database on the same server."""
+    return dict(dbconfig, database=clean_databases[1])
+
+
+@pytest.fixture
+def pool(dbconfig):
+    import brx_sql
+    made = brx_sql.CNXPool(**dbconfig)
+    yield made
+    # Close what the pool still keeps, so idle connections do not pile up on the server.
+    for connection in list(getattr(made, "_CNXPool__pool", None) or ()):
+        try:
+            connection.close()
+        except Exception:
+            pass
+
+
+@pytest.fixture
+def db(server, clean_databases):
+    """An autocommit connection to the first test database: `query(sql, params)`, `run(sql, params)`."""
+    readback = ReadBack(dict(server.settings(), database=clean_databases[0]))
+    yield readback
+    readback.close()
+
+
+@pytest.fixture
+def recorder():
+    """`rec = recorder(pool)`: a pool whose connections record their calls in `rec.log`."""
+    return RecordingPool
+
+
+@pytest.fixture(autouse=True)
+def _reset_default_pool():
+    yield
+    module = sys.modules.get("brx_sql")
+    if module is not None:
+        try:
+            module.CNXGuard.POOL = None
+        except Exception:
+            pass

@@ -1,0 +1,1 @@
+"""Test support: the private MariaDB server, the read-back connection and the recording pool."""
