@@ -24,15 +24,51 @@ Ref call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> 
     return Ref::steal(PyObject_VectorcallMethod(name, stack.data(), n | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
+Ref call_with_row(PyObject* callable, PyObject* row) {
+    Ref values = PyTuple_Check(row) ? Ref::borrow(row) : Ref::steal(PySequence_Tuple(row));
+    if (!values) return {};
+    auto* items = &PyTuple_GET_ITEM(values.get(), 0);
+    return Ref::steal(PyObject_Vectorcall(callable, items, static_cast<size_t>(PyTuple_GET_SIZE(values.get())), nullptr));
+}
+
+bool unpack_pair(PyObject* item, Ref (&out)[2]) {
+    Ref iterator = Ref::steal(PyObject_GetIter(item));
+    if (!iterator) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(item)->tp_name);
+        }
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < 2; ++i) {
+        out[i] = Ref::steal(PyIter_Next(iterator.get()));
+        if (!out[i]) {
+            if (!PyErr_Occurred())
+                PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", i);
+            return false;
+        }
+    }
+    Ref extra = Ref::steal(PyIter_Next(iterator.get()));
+    if (extra) {
+        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+        return false;
+    }
+    return !PyErr_Occurred();
+}
+
 int lookup_attribute(PyObject* obj, PyObject* name, Ref& out) {
     if (!PyUnicode_Check(name)) {
         PyErr_SetString(PyExc_TypeError, "hasattr(): attribute name must be string");
         return -1;
     }
-    out = Ref::steal(PyObject_GetAttr(obj, name));
-    if (out) return 1;
-    PyErr_Clear();
-    return 0;
+    PyObject* value = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+    const int found = PyObject_GetOptionalAttr(obj, name, &value);
+#else
+    const int found = _PyObject_LookupAttr(obj, name, &value);
+#endif
+    out = Ref::steal(value);
+    if (found < 0) PyErr_Clear();
+    return found > 0 ? 1 : 0;
 }
 
 Ref format(PyObject* format, std::initializer_list<PyObject*> args) {

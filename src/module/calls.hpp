@@ -14,6 +14,12 @@ Ref call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> 
 // obj.name
 inline Ref get_attr(PyObject* obj, PyObject* name) { return Ref::steal(PyObject_GetAttr(obj, name)); }
 
+// callable(*row): a row (tuple, or any sequence) spread as positional arguments.
+Ref call_with_row(PyObject* callable, PyObject* row);
+
+// `a, b = item`, with the interpreter's unpacking errors.
+bool unpack_pair(PyObject* item, Ref (&out)[2]);
+
 // The module's attribute test: 1 with the value in `out` when `obj` has the
 // attribute, 0 when fetching it failed in any way (the failure is cleared),
 // -1 with TypeError "hasattr(): attribute name must be string" for a name

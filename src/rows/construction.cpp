@@ -1,0 +1,145 @@
+// Building a row object: positional values paired with COLUMN_NAMES, keyword
+// values for columns or plain attributes, defaults for columns still missing.
+// This runs once per fetched row of every table load, so the common shapes
+// (a list of names, a dict of descriptors) take a path without temporaries.
+#include "rows/bodies.hpp"
+
+#include "module/calls.hpp"
+#include "module/names.hpp"
+#include "rows/row_access.hpp"
+
+namespace brx {
+namespace {
+
+Ref new_store(Py_ssize_t size_hint) {
+#if PY_VERSION_HEX < 0x030E0000
+    return Ref::steal(_PyDict_NewPresized(size_hint));
+#else
+    (void)size_hint;
+    return Ref::steal(PyDict_New());
+#endif
+}
+
+// dict(zip(column_names, values))
+Ref pair_values(PyObject* column_names, std::span<PyObject* const> values) {
+    if (PyList_CheckExact(column_names) || PyTuple_CheckExact(column_names)) {
+        const Py_ssize_t count =
+            std::min(PySequence_Fast_GET_SIZE(column_names), static_cast<Py_ssize_t>(values.size()));
+        Ref store = new_store(count);
+        if (!store) return {};
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            if (PyDict_SetItem(store.get(), PySequence_Fast_GET_ITEM(column_names, i), values[i]) < 0) return {};
+        }
+        return store;
+    }
+    Ref store = Ref::steal(PyDict_New());
+    Ref names = Ref::steal(PyObject_GetIter(column_names));
+    if (!store || !names) return {};
+    for (PyObject* value : values) {
+        Ref name = Ref::steal(PyIter_Next(names.get()));
+        if (!name) break;
+        if (PyDict_SetItem(store.get(), name.get(), value) < 0) return {};
+    }
+    if (PyErr_Occurred()) return {};
+    return store;
+}
+
+// Keyword values: columns go to the store (read from the row each time, as a
+// keyword may itself have replaced it), other names become attributes.
+bool apply_keywords(PyObject* self, PyObject* column_names, PyObject* keywords) {
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(keywords, &pos, &key, &value)) {
+        const int is_column = contains_name(column_names, key);
+        if (is_column < 0) return false;
+        if (!is_column) {
+            if (PyObject_SetAttr(self, key, value) < 0) return false;
+            continue;
+        }
+        Ref store = column_store(self);
+        if (!store || PyObject_SetItem(store.get(), key, value) < 0) return false;
+    }
+    return true;
+}
+
+// The body of _TableBase__get_default, for one column.
+Ref own_default(PyObject* self, PyObject* name) {
+    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
+    if (!attributes) return {};
+    const int described = contains_key(attributes.get(), name);
+    if (described < 0) return {};
+    if (described) {
+        Ref descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
+        return descriptor ? get_attr(descriptor.get(), "default"_id) : Ref();
+    }
+    Ref multi_foreign = class_setting(self, "MULTI_FOREIGN_ATTR"_id);
+    if (!multi_foreign) return {};
+    const int is_list_attr = contains_key(multi_foreign.get(), name);
+    if (is_list_attr < 0) return {};
+    return is_list_attr ? Ref::steal(PyDict_New()) : none();
+}
+
+// With the module's own default rule over plain dicts, computing the default
+// of a column that already has a value can neither fail nor have an effect,
+// so it is skipped.
+bool may_skip_present_columns(PyObject* self) {
+    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
+    Ref multi_foreign = class_setting(self, "MULTI_FOREIGN_ATTR"_id);
+    if (!attributes || !multi_foreign) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyDict_CheckExact(attributes.get()) && PyDict_CheckExact(multi_foreign.get());
+}
+
+bool set_default(PyObject* self, PyObject* store, PyObject* column, bool own, bool skip_present) {
+    const bool exact = PyDict_CheckExact(store);
+    if (skip_present && exact) {
+        const int present = PyDict_Contains(store, column);
+        if (present != 0) return present > 0;
+    }
+    Ref value = own ? own_default(self, column) : call_method(self, "_TableBase__get_default"_id, {column});
+    if (!value) return false;
+    if (exact) return PyDict_SetDefault(store, column, value.get()) != nullptr;
+    return static_cast<bool>(call_method(store, "setdefault"_id, {column, value.get()}));
+}
+
+bool fill_defaults(PyObject* self, PyObject* column_names) {
+    const bool own = is_own_method(self, "_TableBase__get_default"_id, table_get_default);
+    const bool skip_present = own && may_skip_present_columns(self);
+    Ref store = column_store(self);
+    if (!store) return false;
+    if (PyList_CheckExact(column_names) || PyTuple_CheckExact(column_names)) {
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(column_names); ++i) {
+            Ref column = Ref::borrow(PySequence_Fast_GET_ITEM(column_names, i));
+            if (!set_default(self, store.get(), column.get(), own, skip_present)) return false;
+        }
+        return true;
+    }
+    Ref names = Ref::steal(PyObject_GetIter(column_names));
+    if (!names) return false;
+    while (Ref column = Ref::steal(PyIter_Next(names.get()))) {
+        if (!set_default(self, store.get(), column.get(), own, skip_present)) return false;
+    }
+    return !PyErr_Occurred();
+}
+
+}  // namespace
+
+Ref table_init(const Args& args) {
+    PyObject* self = args[0];
+    Ref column_names = class_setting(self, "COLUMN_NAMES"_id);
+    if (!column_names) return {};
+    Ref store = pair_values(column_names.get(), args.rest());
+    if (!store || PyObject_SetAttr(self, "_TableBase__column_values"_id, store.get()) < 0) return {};
+    store.reset();
+    if (PyObject* keywords = args.extra_keywords()) {
+        if (!apply_keywords(self, column_names.get(), keywords)) return {};
+    }
+    if (!fill_defaults(self, column_names.get())) return {};
+    return none();
+}
+
+Ref table_get_default(const Args& args) { return own_default(args[0], args[1]); }
+
+}  // namespace brx

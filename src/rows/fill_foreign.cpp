@@ -1,0 +1,111 @@
+// FillForeign: resolves every foreign key of a row object and loads its absent
+// multi-foreign list attributes, all on one guarded connection, recursing into
+// every row reached when `deep` is true.
+#include "rows/bodies.hpp"
+
+#include "connections/guard_block.hpp"
+#include "module/calls.hpp"
+#include "module/names.hpp"
+#include "rows/fill_trail.hpp"
+#include "rows/row_access.hpp"
+#include "statements/compose.hpp"
+#include "statements/cursor.hpp"
+
+namespace brx {
+namespace {
+
+struct Fill {
+    PyObject* self;
+    PyObject* deep;
+    PyObject* cnx;   // the block's connection
+    PyObject* pool;  // as this call received it, passed on unchanged
+
+    bool fill_reached(PyObject* obj) const {
+        const int recurse = truth(deep);
+        if (recurse <= 0) return recurse == 0;
+        return static_cast<bool>(call_method(obj, "FillForeign"_id, {deep, cnx, pool}));
+    }
+
+    bool resolve_foreign_keys() const {
+        Ref foreigns = call_method(self, "_TableBase__get_foreigns"_id, {});
+        Ref iterator = foreigns ? Ref::steal(PyObject_GetIter(foreigns.get())) : Ref();
+        if (!iterator) return false;
+        while (Ref column = Ref::steal(PyIter_Next(iterator.get()))) {
+            Ref obj = Ref::steal(PyObject_GetItem(self, column.get()));
+            if (!obj || !fill_reached(obj.get())) return false;
+        }
+        return !PyErr_Occurred();
+    }
+
+    // The rows of the other table whose `foreign_name` column holds this row's id.
+    Ref load_rows(PyObject* descriptor) const {
+        Ref foreign_name = get_attr(descriptor, "foreign_name"_id);
+        Ref table = foreign_name ? get_attr(descriptor, "foreign_attr_table"_id) : Ref();
+        Ref row_class = table ? get_attr(descriptor, "_class"_id) : Ref();
+        Ref id = row_class ? Ref::steal(PyObject_GetItem(self, "id"_id)) : Ref();
+        if (!id) return {};
+        Ref quoted_table = quoted_name(table.get());
+        Ref quoted_column = quoted_table ? quoted_name(foreign_name.get()) : Ref();
+        if (!quoted_column) return {};
+        Ref query = compose("SELECT * FROM `%s` WHERE `%s` = %d"_id,
+                            {quoted_table.get(), quoted_column.get(), id.get()});
+        Ref cursor = query ? open_cursor(cnx) : Ref();
+        if (!cursor || !execute_statement(cursor.get(), query.get())) return {};
+        Ref rows = Ref::steal(PyList_New(0));
+        if (!rows) return {};
+        const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
+            Ref obj = call_with_row(row_class.get(), row);
+            return obj && PyList_Append(rows.get(), obj.get()) == 0 ? RowStep::Next : RowStep::Fail;
+        });
+        return read ? std::move(rows) : Ref();
+    }
+
+    bool fill_list_attribute(PyObject* attr_name, PyObject* descriptor) const {
+        Ref objs;
+        const int present = lookup_attribute(self, attr_name, objs);
+        if (present < 0) return false;
+        if (!present) {
+            objs = load_rows(descriptor);
+            if (!objs || PyObject_SetAttr(self, attr_name, objs.get()) < 0) return false;
+        }
+        const int recurse = truth(deep);
+        if (recurse <= 0) return recurse == 0;
+        Ref iterator = Ref::steal(PyObject_GetIter(objs.get()));
+        if (!iterator) return false;
+        while (Ref obj = Ref::steal(PyIter_Next(iterator.get()))) {
+            if (!call_method(obj.get(), "FillForeign"_id, {deep, cnx, pool})) return false;
+        }
+        return !PyErr_Occurred();
+    }
+
+    bool load_list_attributes() const {
+        Ref multi_foreign = get_attr(self, "MULTI_FOREIGN_ATTR"_id);
+        Ref items = multi_foreign ? call_method(multi_foreign.get(), "items"_id, {}) : Ref();
+        Ref iterator = items ? Ref::steal(PyObject_GetIter(items.get())) : Ref();
+        if (!iterator) return false;
+        while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+            Ref pair[2];
+            if (!unpack_pair(item.get(), pair) || !fill_list_attribute(pair[0].get(), pair[1].get())) return false;
+        }
+        return !PyErr_Occurred();
+    }
+};
+
+}  // namespace
+
+Ref table_fill_foreign(const Args& args) {
+    PyObject* self = args[0];
+    Ref pool = row_pool(self, args[3]);
+    if (!pool) return {};
+    // A row already being filled further up this call tree is skipped, so
+    // rows that point back at each other do not recurse without end.
+    FillTrail trail(self);
+    if (trail.already_filling()) return none();
+    return with_guard(args[2], pool.get(), [&](PyObject* cnx) -> Ref {
+        const Fill fill{self, args[1], cnx, args[3]};
+        if (!fill.resolve_foreign_keys() || !fill.load_list_attributes()) return {};
+        return none();
+    });
+}
+
+}  // namespace brx

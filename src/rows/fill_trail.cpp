@@ -1,0 +1,54 @@
+#include "rows/fill_trail.hpp"
+
+#include "module/errors.hpp"
+#include "module/names.hpp"
+
+#include <algorithm>
+#include <vector>
+
+namespace brx {
+namespace {
+
+struct RowKey {
+    std::string table;
+    long long id;
+    bool operator==(const RowKey&) const = default;
+};
+
+thread_local std::vector<RowKey> active_fills;
+
+// The row's table name and positive identifier, or false when it has none.
+// Nothing here may disturb the caller: failures are cleared.
+bool row_key(PyObject* row, RowKey& key) {
+    StashedError keep_caller_state;
+    Ref table = Ref::steal(PyObject_GetAttr(row, "TABLE_NAME"_id));
+    Ref text = table ? Ref::steal(PyObject_Str(table.get())) : Ref();
+    const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (!utf8) return false;
+    Ref id = Ref::steal(PyObject_GetItem(row, "id"_id));
+    if (!id || !PyLong_Check(id.get())) return false;
+    int overflow = 0;
+    key.id = PyLong_AsLongLongAndOverflow(id.get(), &overflow);
+    if (overflow || key.id <= 0) return false;
+    key.table = utf8;
+    return true;
+}
+
+}  // namespace
+
+FillTrail::FillTrail(PyObject* row) {
+    RowKey key;
+    if (!row_key(row, key)) return;
+    if (std::find(active_fills.begin(), active_fills.end(), key) != active_fills.end()) {
+        already_filling_ = true;
+        return;
+    }
+    active_fills.push_back(std::move(key));
+    entered_ = true;
+}
+
+FillTrail::~FillTrail() {
+    if (entered_) active_fills.pop_back();
+}
+
+}  // namespace brx

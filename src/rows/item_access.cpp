@@ -1,0 +1,118 @@
+// Item access on row objects: row[name] reads an attribute, a column (with a
+// foreign key resolved to its row object on first read) or a multi-foreign
+// list attribute; row[name] = value writes a column or an attribute.
+#include "rows/bodies.hpp"
+
+#include "module/calls.hpp"
+#include "module/module_state.hpp"
+#include "module/names.hpp"
+#include "rows/row_access.hpp"
+
+namespace brx {
+namespace {
+
+// Looks the referenced row up (through the class's cache when it has one) and
+// keeps the row object in place of the identifier.
+Ref resolve_foreign_key(PyObject* self, PyObject* store, PyObject* name, PyObject* id) {
+    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
+    if (!attributes) return {};
+    Ref attribute = Ref::steal(PyObject_GetItem(attributes.get(), name));
+    if (!attribute) return {};
+    Ref table = get_attr(attribute.get(), "foreignTableName"_id);
+    if (!table) return {};
+    Ref row_class = get_attr(attribute.get(), "foreignClass"_id);
+    if (!row_class) return {};
+    Ref cache = class_setting(self, "CACHE"_id);
+    if (!cache) return {};
+    Ref value;
+    if (cache.get() == Py_None) {
+        // The row's own pool, so a class bound to another database reads
+        // its referenced rows from that database.
+        Ref pool = row_pool(self, Py_None);
+        if (!pool) return {};
+        Ref guard_class = global("CNXGuard"_id);
+        if (!guard_class) return {};
+        value = call_method(guard_class.get(), "Select"_id, {id, table.get(), row_class.get(), Py_None, pool.get()});
+    } else {
+        value = call_method(cache.get(), "Select"_id, {id, table.get(), row_class.get()});
+    }
+    if (!value || PyObject_SetItem(store, name, value.get()) < 0) return {};
+    return value;
+}
+
+Ref read_column(const RowView& row, PyObject* name) {
+    PyObject* self = row.self();
+    Ref store = row.get("_TableBase__column_values"_id);
+    if (!store) return {};
+    Ref value;
+    if (PyDict_CheckExact(store.get())) {
+        value = Ref::borrow(PyDict_GetItemWithError(store.get(), name));
+        if (!value) {
+            if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, name);
+            return {};
+        }
+    } else {
+        value = Ref::steal(PyObject_GetItem(store.get(), name));
+        if (!value) return {};
+    }
+    const int foreign = is_foreign_key(row, name);
+    if (foreign < 0) return {};
+    if (foreign && PyLong_Check(value.get())) return resolve_foreign_key(self, store.get(), name, value.get());
+    return value;
+}
+
+Ref read_multi_foreign(PyObject* self, PyObject* name) {
+    Ref filled = call_method(self, "FillForeign"_id, {Py_False});
+    if (!filled) return {};
+    return get_attr(self, name);
+}
+
+Ref no_such_item(PyObject* self, PyObject* name) {
+    Ref cls = get_attr(self, "__class__"_id);
+    Ref class_name = cls ? get_attr(cls.get(), "__name__"_id) : Ref();
+    if (!class_name) return {};
+    Ref message = format("%s instance has no attribute '%s'"_id, {class_name.get(), name});
+    if (message) PyErr_SetObject(PyExc_AttributeError, message.get());
+    return {};
+}
+
+}  // namespace
+
+Ref table_getitem(const Args& args) {
+    PyObject* self = args[0];
+    PyObject* name = args[1];
+    const RowView row(self);
+    Ref attribute;
+    const int has_attribute = row.find(name, attribute);
+    if (has_attribute < 0) return {};
+    if (has_attribute) return attribute;
+
+    Ref column_names = row.get("COLUMN_NAMES"_id);
+    if (!column_names) return {};
+    const int is_column = contains_name(column_names.get(), name);
+    if (is_column < 0) return {};
+    if (is_column) return read_column(row, name);
+
+    Ref multi_foreign = row.get("MULTI_FOREIGN_ATTR"_id);
+    if (!multi_foreign) return {};
+    const int is_list_attr = PySequence_Contains(multi_foreign.get(), name);
+    if (is_list_attr < 0) return {};
+    if (is_list_attr) return read_multi_foreign(self, name);
+    return no_such_item(self, name);
+}
+
+Ref table_setitem(const Args& args) {
+    PyObject* self = args[0];
+    PyObject* name = args[1];
+    PyObject* value = args[2];
+    Ref column_names = class_setting(self, "COLUMN_NAMES"_id);
+    if (!column_names) return {};
+    const int is_column = contains_name(column_names.get(), name);
+    if (is_column < 0) return {};
+    if (!is_column) return PyObject_SetAttr(self, name, value) < 0 ? Ref() : none();
+    Ref store = column_store(self);
+    if (!store || PyObject_SetItem(store.get(), name, value) < 0) return {};
+    return none();
+}
+
+}  // namespace brx

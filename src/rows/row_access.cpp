@@ -1,0 +1,112 @@
+#include "rows/row_access.hpp"
+
+#include "module/calls.hpp"
+#include "module/function.hpp"
+#include "module/names.hpp"
+#include "rows/bodies.hpp"
+
+namespace brx {
+
+int contains_name(PyObject* names, PyObject* name) {
+    PyObject** items = nullptr;
+    Py_ssize_t count = 0;
+    if (PyList_CheckExact(names)) {
+        items = PySequence_Fast_ITEMS(names);
+        count = PyList_GET_SIZE(names);
+    } else if (PyTuple_CheckExact(names)) {
+        items = PySequence_Fast_ITEMS(names);
+        count = PyTuple_GET_SIZE(names);
+    } else {
+        return PySequence_Contains(names, name);
+    }
+    for (Py_ssize_t i = 0; i < count; ++i)
+        if (items[i] == name) return 1;
+    // Equality may run Python code that changes the list: re-read it each step.
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(names); ++i) {
+        Ref item = Ref::borrow(PySequence_Fast_GET_ITEM(names, i));
+        const int equal = PyObject_RichCompareBool(item.get(), name, Py_EQ);
+        if (equal != 0) return equal;
+    }
+    return 0;
+}
+
+bool is_own_method(PyObject* obj, PyObject* method_name, Body body) {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (type->tp_getattro != PyObject_GenericGetAttr) return false;
+    PyObject* found = _PyType_Lookup(type, method_name);
+    if (!found || Py_TYPE(found) != FunctionType) return false;
+    // Instance attributes named like these private methods are not looked
+    // for: finding them would cost the instance dict on every item read.
+    return reinterpret_cast<Function*>(found)->spec->body == body;
+}
+
+RowView::RowView(PyObject* self)
+    : self_(self), type_(Py_TYPE(self)), generic_(type_->tp_getattro != PyObject_GenericGetAttr) {
+    if (generic_) return;
+    PyObject** dict = _PyObject_GetDictPtr(self);
+    if (dict && *dict && PyDict_CheckExact(*dict))
+        dict_ = *dict;
+    else
+        generic_ = true;
+}
+
+Ref RowView::get(PyObject* name) const {
+    if (generic_) return Ref::steal(PyObject_GetAttr(self_, name));
+    PyObject* in_class = _PyType_Lookup(type_, name);
+    if (in_class && Py_TYPE(in_class)->tp_descr_get) return Ref::steal(PyObject_GetAttr(self_, name));
+    if (PyObject* own = PyDict_GetItemWithError(dict_, name)) return Ref::borrow(own);
+    if (in_class || PyErr_Occurred()) return Ref::borrow(in_class);
+    return Ref::steal(PyObject_GetAttr(self_, name));  // raises the usual AttributeError
+}
+
+int RowView::find(PyObject* name, Ref& out) const {
+    if (generic_ || !PyUnicode_Check(name)) return lookup_attribute(self_, name, out);
+    if (_PyType_Lookup(type_, name)) return lookup_attribute(self_, name, out);
+    out = Ref::borrow(PyDict_GetItemWithError(dict_, name));
+    if (out) return 1;
+    PyErr_Clear();
+    return 0;
+}
+
+bool RowView::runs_own(PyObject* name, Body body) const {
+    if (generic_) return is_own_method(self_, name, body);
+    PyObject* found = _PyType_Lookup(type_, name);
+    if (!found || Py_TYPE(found) != FunctionType) return false;
+    if (reinterpret_cast<Function*>(found)->spec->body != body) return false;
+    return !PyDict_GetItemWithError(dict_, name) && !PyErr_Occurred();
+}
+
+Ref column_store(PyObject* self) { return Ref::steal(PyObject_GetAttr(self, "_TableBase__column_values"_id)); }
+
+namespace {
+
+// The body of _TableBase__is_foreign_key: `name in COLUMN_ATTRIBUTES` and then
+// that descriptor's isForeignKey, as a truth value.
+int own_is_foreign_key(const RowView& row, PyObject* name) {
+    Ref attributes = row.get("COLUMN_ATTRIBUTES"_id);
+    if (!attributes) return -1;
+    Ref descriptor;
+    if (PyDict_CheckExact(attributes.get())) {
+        descriptor = Ref::borrow(PyDict_GetItemWithError(attributes.get(), name));
+        if (!descriptor) return PyErr_Occurred() ? -1 : 0;
+    } else {
+        const int present = PySequence_Contains(attributes.get(), name);
+        if (present <= 0) return present;
+        descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
+        if (!descriptor) return -1;
+    }
+    Ref flag = get_attr(descriptor.get(), "isForeignKey"_id);
+    return flag ? truth(flag.get()) : -1;
+}
+
+}  // namespace
+
+int is_foreign_key(const RowView& row, PyObject* name) {
+    if (row.runs_own("_TableBase__is_foreign_key"_id, table_is_foreign_key)) return own_is_foreign_key(row, name);
+    Ref flag = call_method(row.self(), "_TableBase__is_foreign_key"_id, {name});
+    return flag ? truth(flag.get()) : -1;
+}
+
+Ref row_pool(PyObject* self, PyObject* pool) { return call_method(self, "_TableBase__get_pool"_id, {pool}); }
+
+}  // namespace brx

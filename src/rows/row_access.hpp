@@ -1,0 +1,61 @@
+// Shared reads of a row object's class configuration and column store, with
+// fast paths for the common case (plain dicts and lists, methods not
+// overridden) that keep the answers of the generic attribute protocol.
+#pragma once
+
+#include "module/function.hpp"
+#include "module/ref.hpp"
+
+namespace brx {
+
+// `name in names`, scanning exact lists and tuples by identity first (names
+// are interned, so that pass almost always decides), then by equality.
+// 1, 0, or -1 with an exception set.
+int contains_name(PyObject* names, PyObject* name);
+
+// `name in mapping`, directly for exact dicts. 1, 0 or -1.
+inline int contains_key(PyObject* mapping, PyObject* name) {
+    return PyDict_CheckExact(mapping) ? PyDict_Contains(mapping, name) : PySequence_Contains(mapping, name);
+}
+
+// True when the class of `obj` does not override `method_name`, so calling
+// the module's own body directly gives the same answer.
+bool is_own_method(PyObject* obj, PyObject* method_name, Body body);
+
+// self._TableBase__column_values
+Ref column_store(PyObject* self);
+
+// Attribute reads on one row object for the length of one operation. When the
+// class keeps the generic attribute protocol, reads go straight to the type's
+// attribute cache and the instance dict, in the protocol's own order; other
+// classes get the generic calls.
+class RowView {
+public:
+    explicit RowView(PyObject* self);
+    PyObject* self() const { return self_; }
+    // getattr(self, name)
+    Ref get(PyObject* name) const;
+    // The module's attribute test for item read: 1 with the value, 0 absent
+    // (any failure of the fetch counts as absence), -1 for a non-str name.
+    int find(PyObject* name, Ref& out) const;
+    // True when the class does not override the private method `name`, so
+    // the module's own body `body` can run directly.
+    bool runs_own(PyObject* name, Body body) const;
+
+private:
+    PyObject* self_;
+    PyTypeObject* type_;
+    PyObject* dict_ = nullptr;  // borrowed instance dict; null on the generic path
+    bool generic_;
+};
+
+// `self._TableBase__is_foreign_key(name)` as a truth value: 1, 0 or -1.
+int is_foreign_key(const RowView& row, PyObject* name);
+
+// `self._TableBase__get_pool(pool)`
+Ref row_pool(PyObject* self, PyObject* pool);
+
+// self.TABLE_NAME, self.COLUMN_NAMES, ...
+inline Ref class_setting(PyObject* self, PyObject* name) { return Ref::steal(PyObject_GetAttr(self, name)); }
+
+}  // namespace brx

@@ -1,0 +1,56 @@
+// The private helpers of TableBase that read the class configuration.
+#include "rows/bodies.hpp"
+
+#include "module/calls.hpp"
+#include "module/names.hpp"
+#include "rows/row_access.hpp"
+
+namespace brx {
+namespace {
+
+// `name in COLUMN_ATTRIBUTES and COLUMN_ATTRIBUTES[name].isForeignKey`, with
+// the flag returned as it is stored.
+Ref foreign_flag(PyObject* self, PyObject* name) {
+    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
+    if (!attributes) return {};
+    const int described = contains_key(attributes.get(), name);
+    if (described < 0) return {};
+    if (!described) return Ref::borrow(Py_False);
+    Ref descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
+    return descriptor ? get_attr(descriptor.get(), "isForeignKey"_id) : Ref();
+}
+
+}  // namespace
+
+Ref table_is_foreign(const Args& args) { return foreign_flag(args[0], args[1]); }
+
+Ref table_is_foreign_key(const Args& args) { return foreign_flag(args[0], args[1]); }
+
+Ref table_get_pool(const Args& args) {
+    PyObject* pool = args[1];
+    const int given = truth(pool);
+    if (given < 0) return {};
+    if (given) return Ref::borrow(pool);
+    return class_setting(args[0], "POOL"_id);
+}
+
+Ref table_get_foreigns(const Args& args) {
+    Ref attributes = class_setting(args[0], "COLUMN_ATTRIBUTES"_id);
+    if (!attributes) return {};
+    Ref items = Ref::steal(PyObject_CallMethodNoArgs(attributes.get(), "items"_id));
+    Ref iterator = items ? Ref::steal(PyObject_GetIter(items.get())) : Ref();
+    Ref foreigns = Ref::steal(PyList_New(0));
+    if (!iterator || !foreigns) return {};
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref key = Ref::steal(PySequence_GetItem(item.get(), 0));
+        Ref descriptor = key ? Ref::steal(PySequence_GetItem(item.get(), 1)) : Ref();
+        Ref flag = descriptor ? get_attr(descriptor.get(), "isForeignKey"_id) : Ref();
+        if (!flag) return {};
+        const int foreign = truth(flag.get());
+        if (foreign < 0 || (foreign && PyList_Append(foreigns.get(), key.get()) < 0)) return {};
+    }
+    if (PyErr_Occurred()) return {};
+    return foreigns;
+}
+
+}  // namespace brx
