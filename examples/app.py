@@ -1,0 +1,64 @@
+"""brx_sql example application.
+
+Connects to a local MariaDB server through a connection pool and walks through what the module
+does, one section per feature: each section is a `demo_<name>(pool)` function in
+examples/demo_<name>.py, run in the order of SECTIONS when its file exists. A section gets the
+pool (also set as the default `CNXGuard.POOL`), creates the tables it needs (anew on each run)
+and prints what it shows.
+
+Connection settings come from the environment: BRX_DB_SOCKET (default /run/mysqld/mysqld.sock)
+or BRX_DB_HOST and BRX_DB_PORT; BRX_DB_USER (root), BRX_DB_PASSWORD (empty), BRX_DB_NAME (test).
+"""
+import importlib
+import os
+import sys
+
+import brx_sql
+
+SECTIONS = ("connections", "statements", "rows", "cache", "graph")
+
+
+def connection_settings(environ=os.environ):
+    settings = {
+        "user": environ.get("BRX_DB_USER", "root"),
+        "password": environ.get("BRX_DB_PASSWORD", ""),
+        "database": environ.get("BRX_DB_NAME", "test"),
+    }
+    if environ.get("BRX_DB_HOST"):
+        settings["host"] = environ["BRX_DB_HOST"]
+        settings["port"] = int(environ.get("BRX_DB_PORT", "3306"))
+    else:
+        settings["unix_socket"] = environ.get("BRX_DB_SOCKET", "/run/mysqld/mysqld.sock")
+    return settings
+
+
+def load_sections(names=SECTIONS):
+    """The demo functions of the sections present, in order."""
+    found = []
+    for name in names:
+        module_name = "demo_" + name
+        try:
+            module = importlib.import_module(module_name)
+        except ModuleNotFoundError as error:
+            if error.name == module_name:
+                continue  # this feature has no section yet
+            raise
+        found.append((name, getattr(module, module_name)))
+    return found
+
+
+def main(settings=None):
+    pool = brx_sql.CNXPool(**(settings or connection_settings()))
+    brx_sql.CNXGuard.POOL = pool
+    try:
+        for name, demo in load_sections():
+            print("\n=== %s ===" % name)
+            demo(pool)
+    finally:
+        brx_sql.CNXGuard.POOL = None
+    print("\nall sections done")
+
+
+if __name__ == "__main__":
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    main()

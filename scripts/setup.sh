@@ -1,0 +1,60 @@
+# Sourced by run_example.sh and run_tests.sh: brings a fresh Debian machine to a built, installed
+# brx_sql in .venv. Every step is skipped when already done, so running it again is cheap.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VENV="$ROOT/.venv"
+# The connector version the tests are pinned to: later releases' C extension needs a newer OpenSSL.
+CONNECTOR_PIN="mysql-connector-python==9.7.0"
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+APT_UPDATED=0
+apt_install() {
+    if [ "$APT_UPDATED" -eq 0 ]; then
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+        APT_UPDATED=1
+    fi
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"
+}
+
+find_mariadbd() {
+    command -v mariadbd 2>/dev/null || { [ -x /usr/sbin/mariadbd ] && echo /usr/sbin/mariadbd; } || true
+}
+
+ensure_system_packages() {
+    local missing=()
+    [ -n "$(find_mariadbd)" ] || missing+=(mariadb-server mariadb-client)
+    command -v g++ >/dev/null 2>&1 || missing+=(g++)
+    if ! python3 -c 'import sysconfig, os, sys; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))'; then
+        missing+=(python3-dev)
+    fi
+    python3 -c 'import venv, ensurepip' >/dev/null 2>&1 || missing+=(python3-venv)
+    if [ "${#missing[@]}" -gt 0 ]; then
+        echo "== installing system packages: ${missing[*]}"
+        apt_install "${missing[@]}"
+    fi
+}
+
+ensure_venv() {
+    if [ ! -x "$VENV/bin/python" ]; then
+        echo "== creating $VENV"
+        python3 -m venv "$VENV"
+    fi
+}
+
+# Builds the extension with CMake (through scikit-build-core) and installs it with its dependencies.
+# The build folder is kept inside the venv so that a second run only recompiles what changed.
+install_project() {
+    echo "== building and installing brx_sql"
+    "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
+        --config-settings=build-dir="$VENV/brx-build" "$ROOT[test]" "$CONNECTOR_PIN"
+}
+
+setup_everything() {
+    ensure_system_packages
+    ensure_venv
+    install_project
+}
