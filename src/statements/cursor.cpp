@@ -23,4 +23,16 @@ bool drain_rows(PyObject* cursor) {
 
 Ref last_row_id(PyObject* cursor) { return get_attr(cursor, "lastrowid"_id); }
 
+bool skip_further_results(PyObject* cursor) {
+    Ref next_set;
+    const int has_next_set = lookup_attribute(cursor, "nextset"_id, next_set);
+    if (has_next_set <= 0) return has_next_set == 0;
+    for (;;) {
+        Ref more = call(next_set.get(), {});
+        const int another = more ? truth(more.get()) : -1;
+        if (another <= 0) return another == 0;
+        if (!drain_rows(cursor)) return false;
+    }
+}
+
 }  // namespace brx

@@ -17,6 +17,13 @@ bool execute_statement(PyObject* cursor, PyObject* statement, PyObject* params =
 bool drain_rows(PyObject* cursor);
 // cursor.lastrowid
 Ref last_row_id(PyObject* cursor);
+// A statement of several parts ("a; b") leaves one result per part, and the
+// connector refuses the next statement until all are read. Reads and discards
+// every result after the current one, whose rows must be read already. A part
+// the server refused raises here. Cursors without nextset() have no others.
+bool skip_further_results(PyObject* cursor);
+// drain_rows() and skip_further_results(): nothing of the statement is left.
+inline bool drain_results(PyObject* cursor) { return drain_rows(cursor) && skip_further_results(cursor); }
 
 enum class RowStep { Next, Stop, Fail };
 

@@ -1,0 +1,113 @@
+// CNXGuard.Select, SelectForeignAttr, Insert and Delete: one row, one
+// statement, one cursor, one guarded block.
+#include "connections/guard_block.hpp"
+#include "statements/bodies.hpp"
+#include "statements/compose.hpp"
+#include "statements/cursor.hpp"
+#include "statements/statement_texts.hpp"
+
+namespace brx {
+namespace {
+
+// row_class(*row); a row that is not a tuple is made one first.
+Ref build_row_object(PyObject* row_class, PyObject* row) {
+    if (PyTuple_Check(row)) {
+        PyObject* const* values = reinterpret_cast<PyTupleObject*>(row)->ob_item;
+        return Ref::steal(PyObject_Vectorcall(row_class, values, PyTuple_GET_SIZE(row), nullptr));
+    }
+    Ref values = Ref::steal(PySequence_Tuple(row));
+    if (!values) return {};
+    return Ref::steal(PyObject_Call(row_class, values.get(), nullptr));
+}
+
+Ref raise_value_error(const char* message) {
+    PyErr_SetString(PyExc_ValueError, message);
+    return {};
+}
+
+// The parameters of an insert: the dict's values in the order of `names`
+// (other keys ignored), or the caller's sequence itself when its length fits.
+Ref insert_params(PyObject* names, PyObject* values, Py_ssize_t column_count) {
+    if (!PyDict_Check(values)) {
+        const Py_ssize_t given = PyObject_Size(values);
+        if (given < 0) return {};
+        if (given != column_count)
+            return raise_value_error("argument column_names and column_values do not match in length.");
+        return Ref::borrow(values);
+    }
+    Ref params = Ref::steal(PyList_New(0));
+    Ref iterator = Ref::steal(PyObject_GetIter(names));
+    if (!params || !iterator) return {};
+    while (Ref name = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref value = Ref::steal(PyObject_GetItem(values, name.get()));
+        if (!value || PyList_Append(params.get(), value.get()) < 0) return {};
+    }
+    if (PyErr_Occurred()) return {};
+    return params;
+}
+
+}  // namespace
+
+Ref guard_select(const Args& args) {
+    PyObject* const id = args[0];
+    PyObject* const table = args[1];
+    PyObject* const row_class = args[2];
+    bool found = false;
+    Ref row_object = with_guard(args[3], args[4], [&](PyObject* cnx) -> Ref {
+        Ref cursor = open_cursor(cnx);
+        if (!cursor) return {};
+        Ref text = select_by_id_text(table, id);
+        if (!text || !execute_statement(cursor.get(), text.get())) return {};
+        Ref built;
+        // Only the first row counts; for_each_row reads away any others so the
+        // guard can still commit on this connection.
+        const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
+            found = true;
+            built = build_row_object(row_class, row);
+            return built ? RowStep::Stop : RowStep::Fail;
+        });
+        if (!read) return {};
+        return found ? std::move(built) : none();
+    });
+    if (!row_object || found) return row_object;
+    // Raised only now, so a borrowed connection has been committed and given back.
+    Ref message = compose("Table %s has no row with id = %d"_id, {table, id});
+    if (message) PyErr_SetObject(PyExc_KeyError, message.get());
+    return {};
+}
+
+Ref guard_select_foreign_attr(const Args&) { return none(); }
+
+Ref guard_insert(const Args& args) {
+    PyObject* const table = args[0];
+    PyObject* const names = args[1];
+    const Py_ssize_t column_count = PyObject_Size(names);
+    if (column_count < 0) return {};
+    if (column_count < 1)
+        return raise_value_error("Column count must be greater than 0 when inserting something into a table");
+    // Everything that can be checked from the arguments is settled before a
+    // connection is borrowed.
+    Ref params = insert_params(names, args[2], column_count);
+    if (!params) return {};
+    Ref text = insert_text(table, column_count);
+    if (!text) return {};
+    return with_guard(args[3], args[4], [&](PyObject* cnx) -> Ref {
+        Ref cursor = open_cursor(cnx);
+        if (!cursor || !execute_statement(cursor.get(), text.get(), params.get())) return {};
+        return last_row_id(cursor.get());
+    });
+}
+
+Ref guard_delete(const Args& args) {
+    Ref text = delete_by_id_text(args[1]);
+    if (!text) return {};
+    Ref params = Ref::steal(PyTuple_Pack(1, args[0]));
+    if (!params) return {};
+    return with_guard(args[2], args[3], [&](PyObject* cnx) -> Ref {
+        Ref cursor = open_cursor(cnx);
+        if (!cursor || !execute_statement(cursor.get(), text.get(), params.get())) return {};
+        return none();
+    });
+}
+
+}  // namespace brx

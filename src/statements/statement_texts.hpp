@@ -1,0 +1,24 @@
+// The texts of the statements sent by the statement helpers. Each takes the
+// table name as given and writes it through quoted_name(); identifiers written
+// into the text follow the "%d" conversion (a float prints truncated, a str or
+// None raises TypeError).
+#pragma once
+
+#include "module/ref.hpp"
+
+namespace brx {
+
+// SELECT * FROM `t` WHERE id = 7
+Ref select_by_id_text(PyObject* table, PyObject* id);
+// INSERT INTO `t` VALUES (%s, %s, ...) with `column_count` (>= 1) markers
+Ref insert_text(PyObject* table, Py_ssize_t column_count);
+// DELETE FROM `t` WHERE id = %s  (the identifier travels as a parameter)
+Ref delete_by_id_text(PyObject* table);
+// ALTER TABLE `t` AUTO_INCREMENT = 1
+Ref alter_auto_increment_text(PyObject* table, PyObject* value);
+// DELETE FROM `t`
+Ref delete_all_text(PyObject* table);
+// SHOW CREATE TABLE `t`
+Ref show_create_table_text(PyObject* table);
+
+}  // namespace brx

@@ -1,0 +1,124 @@
+// CNXGuard.AlterAutoIncrement and ClearTable; GetTableNames and
+// GetCreateTableStatement. One guarded block and one cursor per call.
+#include "connections/guard_block.hpp"
+#include "module/calls.hpp"
+#include "module/names.hpp"
+#include "statements/bodies.hpp"
+#include "statements/cursor.hpp"
+#include "statements/statement_texts.hpp"
+
+namespace brx {
+namespace {
+
+// The row as a tuple of exactly `expected` values, failing with the
+// interpreter's own unpacking messages otherwise.
+Ref unpack_row(PyObject* row, Py_ssize_t expected) {
+    Ref values = PyTuple_Check(row) ? Ref::borrow(row) : Ref::steal(PySequence_Tuple(row));
+    if (!values) return {};
+    const Py_ssize_t size = PyTuple_GET_SIZE(values.get());
+    if (size > expected) {
+        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", expected);
+        return {};
+    }
+    if (size < expected) {
+        PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", size, size == 1 ? "" : "s");
+        return {};
+    }
+    return values;
+}
+
+// The statement on one line: every run of whitespace made one space, and the
+// first word starting with "AUTO_INCREMENT=" (the table option) left out.
+Ref one_line_without_counter(PyObject* statement) {
+    Ref words = call_method(statement, "split"_id, {});
+    if (!words) return {};
+    const Py_ssize_t count = PySequence_Size(words.get());
+    if (count < 0) return {};
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        Ref word = Ref::steal(PySequence_GetItem(words.get(), i));
+        if (!word) return {};
+        Ref starts = call_method(word.get(), "startswith"_id, {"AUTO_INCREMENT="_id});
+        const int found = starts ? truth(starts.get()) : -1;
+        if (found < 0) return {};
+        if (found) {
+            if (PySequence_DelItem(words.get(), i) < 0) return {};
+            break;
+        }
+    }
+    return call_method(" "_id, "join"_id, {words.get()});
+}
+
+
+}  // namespace
+
+Ref guard_alter_auto_increment(const Args& args) {
+    Ref text = alter_auto_increment_text(args[0], args[1]);
+    if (!text) return {};
+    return with_guard(args[2], args[3], [&](PyObject* cnx) -> Ref {
+        Ref cursor = open_cursor(cnx);
+        if (!cursor || !execute_statement(cursor.get(), text.get())) return {};
+        return none();
+    });
+}
+
+Ref guard_clear_table(const Args& args) {
+    PyObject* const given = args[0];
+    Ref tables = Ref::borrow(given);
+    if (PyUnicode_Check(given)) {
+        tables = Ref::steal(PyList_New(1));
+        if (!tables) return {};
+        PyList_SET_ITEM(tables.get(), 0, Py_NewRef(given));
+    }
+    // All deletions share one block: a failure at any table rolls back the
+    // ones already made (with a borrowed connection) and leaves the rest alone.
+    return with_guard(args[1], args[2], [&](PyObject* cnx) -> Ref {
+        Ref cursor = open_cursor(cnx);
+        if (!cursor) return {};
+        Ref iterator = Ref::steal(PyObject_GetIter(tables.get()));
+        if (!iterator) return {};
+        while (Ref table = Ref::steal(PyIter_Next(iterator.get()))) {
+            Ref text = delete_all_text(table.get());
+            if (!text || !execute_statement(cursor.get(), text.get())) return {};
+        }
+        if (PyErr_Occurred()) return {};
+        return none();
+    });
+}
+
+Ref get_table_names(const Args& args) {
+    return with_guard(args[0], args[1], [&](PyObject* cnx) -> Ref {
+        Ref names = Ref::steal(PyList_New(0));
+        if (!names) return {};
+        Ref cursor = open_cursor(cnx);
+        if (!cursor || !execute_statement(cursor.get(), "SHOW TABLES"_id)) return {};
+        const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
+            Ref values = unpack_row(row, 1);
+            if (!values || PyList_Append(names.get(), PyTuple_GET_ITEM(values.get(), 0)) < 0) return RowStep::Fail;
+            return RowStep::Next;
+        });
+        if (!read) return {};
+        return names;
+    });
+}
+
+Ref get_create_table_statement(const Args& args) {
+    Ref text = show_create_table_text(args[0]);
+    if (!text) return {};
+    return with_guard(args[1], args[2], [&](PyObject* cnx) -> Ref {
+        Ref cursor = open_cursor(cnx);
+        if (!cursor || !execute_statement(cursor.get(), text.get())) return {};
+        Ref statements = Ref::steal(PyList_New(0));
+        if (!statements) return {};
+        const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
+            Ref values = unpack_row(row, 2);
+            if (!values) return RowStep::Fail;
+            Ref statement = one_line_without_counter(PyTuple_GET_ITEM(values.get(), 1));
+            if (!statement || PyList_Append(statements.get(), statement.get()) < 0) return RowStep::Fail;
+            return RowStep::Next;
+        });
+        if (!read) return {};
+        return Ref::borrow(PyList_GetItem(statements.get(), 0));
+    });
+}
+
+}  // namespace brx
