@@ -1,0 +1,43 @@
+// TableBase.Delete: removes the row with the rows of every multi-foreign entry
+// pointing at it, through the class's cache when it has one. The row object
+// itself keeps its identifier and values.
+#include "rows/bodies.hpp"
+
+#include "connections/guard_block.hpp"
+
+namespace brx {
+namespace {
+
+Ref delete_row(PyObject* self, PyObject* cnx) {
+    Ref cache = get_attr(self, "CACHE"_id);
+    if (!cache) return {};
+    if (cache.get() != Py_None) {
+        Ref table = get_attr(self, "TABLE_NAME"_id);
+        if (!table) return {};
+        return call_method(cache.get(), "Delete"_id, {self, table.get(), cnx});
+    }
+    Ref guard_class = global("CNXGuard"_id);
+    if (!guard_class) return {};
+    Ref delete_by_id = get_attr(guard_class.get(), "Delete"_id);
+    if (!delete_by_id) return {};
+    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
+    if (!id) return {};
+    Ref table = get_attr(self, "TABLE_NAME"_id);
+    if (!table) return {};
+    return call(delete_by_id.get(), {id.get(), table.get(), cnx});
+}
+
+}  // namespace
+
+Ref table_delete(const Args& args) {
+    PyObject* self = args[0];
+    Ref pool = call_method(self, "_TableBase__get_pool"_id, {args[2]});
+    if (!pool) return {};
+    return with_guard(args[1], pool.get(), [&](PyObject* cnx) -> Ref {
+        if (!call_method(self, "_TableBase__delete_multi_foreign_attr"_id, {cnx})) return {};
+        if (!delete_row(self, cnx)) return {};
+        return none();
+    });
+}
+
+}  // namespace brx

@@ -1,0 +1,70 @@
+// Putting row objects back as they were after a failed Insert or Update.
+//
+// An Insert or Update given no connection borrows one, and its guard rolls the
+// whole call tree back when anything fails. The rows that rollback removed must
+// not keep the identifiers the call wrote into their objects, nor stay
+// registered in a cache: a retried Insert would take them for stored rows and
+// silently store nothing.
+//
+// Such a call opens a RollbackScope and attaches it to the connection its guard
+// lent. Every nested call of its tree is given that connection, so a nested call
+// finds the scope by the connection and records there what it changes. A call
+// given a connection that no open scope of this thread owns works inside its
+// caller's transaction; it records nothing and its changes stay, as the caller
+// decides about that transaction.
+#pragma once
+
+#include "module/ref.hpp"
+
+#include <vector>
+
+namespace brx {
+
+class RollbackScope {
+public:
+    // `owns_transaction`: the call was given no connection, so its own guard
+    // borrows one and rolls back on failure. Otherwise the scope stays idle.
+    explicit RollbackScope(bool owns_transaction);
+    ~RollbackScope();
+    RollbackScope(const RollbackScope&) = delete;
+    RollbackScope& operator=(const RollbackScope&) = delete;
+
+    // The connection the guard lent: nested calls given it record here.
+    void attach(PyObject* cnx);
+    // After the guarded call failed: restores every recorded id and cache entry,
+    // newest first, then forgets them. The pending exception is kept; a failure
+    // while restoring one entry does not stop the others.
+    void undo();
+
+    // The open scope owning `cnx` in this thread, or null.
+    static RollbackScope* owning(PyObject* cnx);
+
+    void record_id(PyObject* row, PyObject* old_id);
+    void record_cache_entry(PyObject* cache, PyObject* table, PyObject* key, PyObject* row);
+
+private:
+    struct Change {
+        Ref row;
+        Ref old_id;            // id change: the value to put back
+        Ref tables;            // cache entry: the cache's table -> row dict
+        Ref table;
+        Ref key;
+        Ref previous;          // the entry the registration replaced, if any
+        bool table_known = false;
+    };
+    static void restore(const Change& change);
+    static void restore_cache_entry(const Change& change);
+
+    bool open_;
+    Ref cnx_;
+    std::vector<Change> changes_;
+};
+
+// row["id"] = new_id; remembers `old_id` when an open scope owns `cnx`.
+bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* cnx);
+// row["id"] = 0, for a stored row about to be inserted anew; remembers its id.
+bool clear_row_id(PyObject* row, PyObject* cnx);
+// cache.Insert(row, table, cnx); remembers the entry it replaces under `id`.
+bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx);
+
+}  // namespace brx

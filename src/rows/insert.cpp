@@ -1,0 +1,163 @@
+// TableBase.Insert: stores a new row object after the unsaved rows its foreign
+// keys point at, learns its identifier, registers it in its class's cache, then
+// stores the rows of its loaded multi-foreign attributes pointing at it. All of
+// one call runs on one connection. A row already stored is not written again,
+// and nothing is deleted: only what around it is not stored yet gets stored.
+#include "rows/bodies.hpp"
+
+#include "connections/guard_block.hpp"
+#include "rows/id_rollback.hpp"
+#include "rows/multi_foreign_rows.hpp"
+
+#include <algorithm>
+#include <vector>
+
+namespace brx {
+namespace {
+
+// Rows whose Insert is running in this thread. A row reached again through its
+// own multi-foreign rows once it is stored is already being handled further
+// out; going through it again would loop for ever on such a cycle.
+thread_local std::vector<PyObject*> rows_in_progress;
+
+class InProgress {
+public:
+    explicit InProgress(PyObject* row) : row_(row) { rows_in_progress.push_back(row); }
+    ~InProgress() {
+        auto found = std::find(rows_in_progress.rbegin(), rows_in_progress.rend(), row_);
+        if (found != rows_in_progress.rend()) rows_in_progress.erase(std::next(found).base());
+    }
+    InProgress(const InProgress&) = delete;
+    InProgress& operator=(const InProgress&) = delete;
+
+    static bool contains(PyObject* row) {
+        return std::find(rows_in_progress.begin(), rows_in_progress.end(), row) != rows_in_progress.end();
+    }
+
+private:
+    PyObject* row_;
+};
+
+// 1 when `id` <= 0 (not stored yet), 0 when stored, -1 on error.
+int not_stored(PyObject* id) {
+    Ref zero = Ref::steal(PyLong_FromLong(0));
+    if (!zero) return -1;
+    return PyObject_RichCompareBool(id, zero.get(), Py_LE);
+}
+
+// Stores every referenced row not stored yet; returns column -> identifier.
+Ref store_referenced_rows(PyObject* self, PyObject* foreigns, PyObject* cnx, PyObject* pool) {
+    Ref foreign_ids = Ref::steal(PyDict_New());
+    if (!foreign_ids) return {};
+    const bool done = each_item(foreigns, [&](PyObject* foreign) {
+        Ref obj = Ref::steal(PyObject_GetItem(self, foreign));
+        if (!obj) return false;
+        Ref id = Ref::steal(PyObject_GetItem(obj.get(), "id"_id));
+        if (!id) return false;
+        const int is_new = not_stored(id.get());
+        if (is_new < 0) return false;
+        if (is_new) {
+            id = call_method(obj.get(), "Insert"_id, {cnx, pool});
+            if (!id) return false;
+        }
+        return PyObject_SetItem(foreign_ids.get(), foreign, id.get()) == 0;
+    });
+    return done ? std::move(foreign_ids) : Ref();
+}
+
+// The values for the INSERT: the row's own store, or a copy of it with each
+// foreign-key column holding the referenced row's identifier.
+Ref insert_values(PyObject* self, PyObject* foreigns, PyObject* foreign_ids) {
+    Ref values = get_attr(self, "_TableBase__column_values"_id);
+    if (!values) return {};
+    const Py_ssize_t count = PyObject_Length(foreigns);
+    if (count < 0) return {};
+    if (count == 0) return values;
+    Ref copy = call_method(values.get(), "copy"_id, {});
+    if (!copy) return {};
+    const bool done = each_item(foreigns, [&](PyObject* foreign) {
+        Ref id = Ref::steal(PyObject_GetItem(foreign_ids, foreign));
+        return id && PyObject_SetItem(copy.get(), foreign, id.get()) == 0;
+    });
+    return done ? std::move(copy) : Ref();
+}
+
+// INSERT of the row itself, then its identifier and cache registration.
+Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject* foreign_ids, PyObject* cnx) {
+    Ref values = insert_values(self, foreigns, foreign_ids);
+    if (!values) return {};
+    Ref guard_class = global("CNXGuard"_id);
+    if (!guard_class) return {};
+    Ref insert = get_attr(guard_class.get(), "Insert"_id);
+    if (!insert) return {};
+    Ref table = get_attr(self, "TABLE_NAME"_id);
+    if (!table) return {};
+    Ref names = get_attr(self, "COLUMN_NAMES"_id);
+    if (!names) return {};
+    Ref id = call(insert.get(), {table.get(), names.get(), values.get(), cnx});
+    if (!id || !write_row_id(self, id.get(), own_id, cnx)) return {};
+
+    Ref cache = get_attr(self, "CACHE"_id);
+    if (!cache) return {};
+    if (cache.get() != Py_None) {
+        Ref cache_table = get_attr(self, "TABLE_NAME"_id);
+        if (!cache_table || !register_in_cache(cache.get(), self, cache_table.get(), id.get(), cnx)) return {};
+    }
+    return id;
+}
+
+Ref insert_in_block(PyObject* self, PyObject* cnx, PyObject* pool, PyObject* foreigns) {
+    Ref foreign_ids = store_referenced_rows(self, foreigns, cnx, pool);
+    if (!foreign_ids) return {};
+    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
+    if (!id) return {};
+    const int is_new = not_stored(id.get());
+    if (is_new < 0) return {};
+    if (is_new) {
+        id = store_new_row(self, id.get(), foreigns, foreign_ids.get(), cnx);
+        if (!id) return {};
+    }
+    if (!call_method(self, "_TableBase__insert_multi_foreign_attr"_id, {cnx})) return {};
+    return id;
+}
+
+// The identifier of a stored row already being inserted further out in this
+// thread, or null (no exception) when the row must go through Insert.
+Ref identifier_if_handled(PyObject* self) {
+    if (!InProgress::contains(self)) return {};
+    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
+    if (!id) return {};
+    const int is_new = not_stored(id.get());
+    if (is_new != 0) return {};
+    return id;
+}
+
+Ref insert_row(PyObject* self, PyObject* cnx, PyObject* pool_arg) {
+    if (Ref id = identifier_if_handled(self)) return id;
+    if (PyErr_Occurred()) return {};
+    InProgress mark(self);
+
+    Ref pool = call_method(self, "_TableBase__get_pool"_id, {pool_arg});
+    if (!pool) return {};
+    Ref foreigns = call_method(self, "_TableBase__get_foreigns"_id, {});
+    if (!foreigns) return {};
+    RollbackScope rollback(cnx == Py_None);
+    Ref id = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) {
+        rollback.attach(block_cnx);
+        return insert_in_block(self, block_cnx, pool.get(), foreigns.get());
+    });
+    if (!id) rollback.undo();
+    return id;
+}
+
+}  // namespace
+
+Ref table_insert(const Args& args) {
+    // Rows not stored yet that refer to each other in a ring recurse without end.
+    if (Py_EnterRecursiveCall(" while inserting a row")) return {};
+    Ref id = insert_row(args[0], args[1], args[2]);
+    Py_LeaveRecursiveCall();
+    return id;
+}
+
+}  // namespace brx

@@ -1,0 +1,51 @@
+// Walking a row object's MULTI_FOREIGN_ATTR entries and the rows they hold,
+// and deleting the rows of one entry that point at a row.
+#pragma once
+
+#include "module/calls.hpp"
+#include "module/names.hpp"
+
+namespace brx {
+
+// Calls step(item) (borrowed) for each item of `iterable`; stops at the first
+// step that fails. Returns false with an exception set.
+template <class Step>
+bool each_item(PyObject* iterable, Step&& step) {
+    Ref iterator = Ref::steal(PyObject_GetIter(iterable));
+    if (!iterator) return false;
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        if (!step(item.get())) return false;
+    }
+    return !PyErr_Occurred();
+}
+
+// Calls visit(attr_name, foreign_attr) for each pair of
+// row.MULTI_FOREIGN_ATTR.items(), in the dict's order.
+template <class Visit>
+bool each_multi_foreign(PyObject* row, Visit&& visit) {
+    Ref entries = get_attr(row, "MULTI_FOREIGN_ATTR"_id);
+    if (!entries) return false;
+    Ref items = call_method(entries.get(), "items"_id, {});
+    if (!items) return false;
+    return each_item(items.get(), [&](PyObject* item) {
+        Ref pair[2];
+        return unpack_pair(item, pair) && visit(pair[0].get(), pair[1].get());
+    });
+}
+
+// Calls visit(foreign_attr, held) for each entry whose attribute the row holds
+// (the module's hasattr rule: a failing lookup counts as not held).
+template <class Visit>
+bool each_held_multi_foreign(PyObject* row, Visit&& visit) {
+    return each_multi_foreign(row, [&](PyObject* attr_name, PyObject* foreign_attr) {
+        Ref held;
+        const int found = lookup_attribute(row, attr_name, held);
+        if (found < 0) return false;
+        return found == 0 || visit(foreign_attr, held.get());
+    });
+}
+
+// DELETE FROM `foreign_attr_table` WHERE `foreign_name` = id, on `cursor`.
+bool delete_rows_pointing_at(PyObject* cursor, PyObject* foreign_attr, PyObject* id);
+
+}  // namespace brx

@@ -1,0 +1,176 @@
+"""TableBase.Insert of row graphs against the real server: order, one transaction, rollback that
+puts the row objects back, stored rows that store only what is new, bad input."""
+import threading
+
+import mysql.connector
+import pytest
+
+from brx_sql import Cache, CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
+
+ID = {"id": ColumnAttribute("id", 0)}
+
+
+class Home(TableBase):
+    TABLE_NAME = "homes"
+    COLUMN_NAMES = ["id", "name"]
+    COLUMN_ATTRIBUTES = ID
+
+
+class Pet(TableBase):
+    TABLE_NAME = "pets"
+    COLUMN_NAMES = ["id", "name", "owner_id"]
+
+
+class Toy(TableBase):
+    TABLE_NAME = "toys"
+    COLUMN_NAMES = ["id", "name", "owner_id"]
+
+
+class Person(TableBase):
+    TABLE_NAME = "persons"
+    COLUMN_NAMES = ["id", "name", "home_id"]
+    COLUMN_ATTRIBUTES = dict(ID, home_id=ColumnAttribute("home_id", None, True, "homes", Home))
+    MULTI_FOREIGN_ATTR = {"pets": MultiForeignAttr("pets", "owner_id", "pets", Pet),
+                          "toys": MultiForeignAttr("toys", "owner_id", "toys", Toy)}
+
+
+for _held in (Pet, Toy):
+    _held.COLUMN_ATTRIBUTES = dict(ID, owner_id=ColumnAttribute("owner_id", None, True, "persons", Person))
+
+
+@pytest.fixture
+def tables(db):
+    for name, extra in (("homes", ""), ("persons", ", home_id INT"), ("pets", " UNIQUE, owner_id INT"),
+                        ("toys", ", owner_id INT")):
+        db.run("CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20)%s)" % (name, extra))
+    return lambda table: db.query("SELECT * FROM %s ORDER BY id" % table)
+
+
+@pytest.fixture
+def caches():
+    yield
+    for cls in (Home, Person, Pet, Toy):
+        cls.CACHE = None
+
+
+def graph(*pet_names):
+    return Person(name="ann", home_id=Home(name="h1"), pets=[Pet(name=n) for n in pet_names])
+
+
+def ids(*rows):
+    return [row["id"] for row in rows]
+
+
+def test_graph_inserts_referenced_rows_first_on_one_connection(tables, pool, recorder):
+    rec = recorder(pool)
+    person = graph("rex", "tom")
+    home = person["home_id"]
+    new_id = person.Insert(pool=rec)
+    assert new_id == person["id"] > 0 and person["home_id"] is home  # the store keeps the row object
+    assert [text.split(" VALUES")[0] for _, text, _ in rec.calls("execute")] == [
+        "INSERT INTO `homes`", "INSERT INTO `persons`", "INSERT INTO `pets`", "INSERT INTO `pets`"]
+    assert rec.calls("get", "commit", "put", "rollback") == [("get",), ("commit",), ("put",)]
+    assert tables("homes") == [(home["id"], "h1")]
+    assert tables("persons") == [(new_id, "ann", home["id"])]
+    assert tables("pets") == [(pet["id"], pet["name"], new_id) for pet in person.pets]
+    assert all(pet["owner_id"] is person for pet in person.pets)
+
+
+def test_foreign_keys_given_as_stored_rows_or_identifiers(tables, pool, db, caches):
+    stored = Home(db.run("INSERT INTO homes (name) VALUES ('old')"), "old")
+    by_object = Person(name="a", home_id=stored)
+    by_id = Person(name="b", home_id=stored["id"])
+    Person.CACHE = cache = Cache(pool)
+    assert [by_object.Insert(pool=pool), by_id.Insert(pool=pool)] == ids(by_object, by_id)
+    assert tables("homes") == [(stored["id"], "old")]  # nothing inserted again
+    assert by_id["home_id"]["name"] == "old"  # looked up, then kept as a row object
+    assert cache.CachedTable("persons") == {by_object["id"]: by_object, by_id["id"]: by_id}
+
+
+def test_failure_in_the_middle_rolls_back_and_restores_objects(tables, pool, db, recorder, caches):
+    db.run("INSERT INTO pets (name) VALUES ('taken')")
+    Person.CACHE = Pet.CACHE = cache = Cache(pool)
+    rec = recorder(pool)
+    person = graph("rex", "taken", "tom")
+    with pytest.raises(mysql.connector.IntegrityError):
+        person.Insert(pool=rec)
+    assert rec.calls("commit", "rollback") == [("rollback",)]
+    assert [tables(t) for t in ("homes", "persons")] == [[], []] and len(tables("pets")) == 1
+    assert ids(person, person["home_id"], *person.pets) == [0] * 5
+    assert cache._Cache__obj_dict == {}  # registrations undone
+    person.pets[1]["name"] = "kit"  # fixed and retried: the whole graph is stored
+    person.Insert(pool=pool)
+    assert [len(tables(t)) for t in ("homes", "persons", "pets")] == [1, 1, 4]
+    assert min(ids(person, person["home_id"], *person.pets)) > 0 and len(cache.CachedTable("pets")) == 3
+
+
+def test_caller_connection_owns_the_transaction(tables, pool, db):
+    db.run("INSERT INTO pets (name) VALUES ('taken')")
+    person = graph("taken")
+    with pytest.raises(mysql.connector.IntegrityError):
+        with CNXGuard(None, pool) as cnx:
+            person.Insert(cnx)
+    assert tables("persons") == [] and person["id"] > 0  # left as written: the caller decides
+
+
+def test_insert_of_stored_row_stores_only_what_is_new(tables, pool, db, recorder):
+    person = graph("rex")
+    person.Insert(pool=pool)
+    db.run("INSERT INTO toys (name, owner_id) VALUES ('ball', %s)", (person["id"],))
+    person.pets.append(Pet(name="tom"))
+    person["name"] = "changed"
+    rec = recorder(pool)
+    assert person.Insert(pool=rec) == person["id"]
+    assert [text.split(" VALUES")[0] for _, text, _ in rec.calls("execute")] == ["INSERT INTO `pets`"]
+    assert tables("persons") == [(person["id"], "ann", person["home_id"]["id"])]  # not rewritten
+    assert [row[1:] for row in tables("pets")] == [("rex", person["id"]), ("tom", person["id"])]
+    assert [row[1:] for row in tables("toys")] == [("ball", person["id"])]  # unloaded: untouched
+    home = person["home_id"]
+    assert home.Insert(pool=pool) == home["id"]  # no foreign key column: no error either
+
+
+@pytest.mark.parametrize("breaks, error", [
+    (lambda p: p.__setitem__("home_id", None), TypeError),
+    (lambda p: p.__setitem__("id", None), TypeError),
+    (lambda p: p.__setitem__("id", "0"), TypeError),
+    (lambda p: p["home_id"].__setitem__("id", None), TypeError),
+    (lambda p: setattr(p, "MULTI_FOREIGN_ATTR", None), AttributeError),
+])
+def test_bad_input_leaves_nothing_behind(tables, pool, breaks, error):
+    person = graph("rex")
+    breaks(person)
+    with pytest.raises(error):
+        person.Insert(pool=pool)
+    assert [tables(t) for t in ("homes", "persons", "pets")] == [[], [], []]
+    assert all(row["id"] in (0, None, "0") for row in (person, person.pets[0]))
+
+
+def test_rows_referring_to_each_other_fail_cleanly(tables, pool):
+    first, second = Person(name="a"), Person(name="b")
+    first["home_id"], second["home_id"] = second, first  # homes made of persons: a ring
+    first.COLUMN_ATTRIBUTES = dict(ID, home_id=ColumnAttribute("home_id", None, True, "persons", Person))
+    second.COLUMN_ATTRIBUTES = first.COLUMN_ATTRIBUTES
+    with pytest.raises(RecursionError):
+        first.Insert(pool=pool)
+    assert tables("persons") == []
+
+
+def test_threads_sharing_a_pool_keep_their_own_rollbacks(tables, pool, db):
+    db.run("INSERT INTO pets (name) VALUES ('taken')")
+    people = [graph("p%d" % i, "taken" if i % 2 else "q%d" % i) for i in range(8)]
+    errors = []
+
+    def insert(person):
+        try:
+            person.Insert(pool=pool)
+        except mysql.connector.IntegrityError:
+            errors.append(person)
+
+    threads = [threading.Thread(target=insert, args=(p,)) for p in people]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert sorted(map(id, errors)) == sorted(id(p) for p in people[1::2])
+    assert all(ids(p, *p.pets) == [0, 0, 0] for p in errors)
+    assert sorted(row[0] for row in tables("persons")) == sorted(p["id"] for p in people[::2])

@@ -1,0 +1,102 @@
+"""TableBase.Update and Delete against the real server: statements, multi-foreign rewriting that
+keeps unloaded attributes, rollback that restores identifiers, deletion through the cache, bad input."""
+import mysql.connector
+import pytest
+
+from brx_sql import Cache, CNXGuard
+from test_row_insert import Home, Person, Pet, caches, graph, ids, tables  # noqa: F401 (fixtures)
+
+
+@pytest.fixture
+def stored(tables, pool, db):
+    """A stored person with a home, two pets (loaded) and a toy (never loaded on the object)."""
+    person = graph("rex", "tom")
+    person.Insert(pool=pool)
+    db.run("INSERT INTO toys (name, owner_id) VALUES ('ball', %s)", (person["id"],))
+    return person
+
+
+def texts(rec):
+    return [entry[1:] for entry in rec.calls("execute")]
+
+
+def test_update_writes_every_column_with_foreign_keys_as_identifiers(stored, tables, pool, db, recorder):
+    other = Home(db.run("INSERT INTO homes (name) VALUES ('h2')"), "h2")
+    stored["name"], stored["home_id"] = "bob", other
+    rec = recorder(pool)
+    assert stored.Update(False, pool=rec) is None
+    assert texts(rec) == [("UPDATE `persons` SET `name` = %%s, `home_id` = %%s WHERE id = %d" % stored["id"],
+                           ["bob", other["id"]])]
+    assert rec.calls("commit") == [("commit",)]
+    CNXGuard.POOL = pool  # for the lookup item read makes on its own
+    stored["home_id"] = other["id"]  # an identifier is looked up once, then written as it was
+    stored.Update(False, pool=pool)
+    assert stored["home_id"]["name"] == "h2" and tables("persons") == [(stored["id"], "bob", other["id"])]
+
+
+def test_update_rewrites_held_rows_and_keeps_unloaded_ones(stored, tables, pool, recorder):
+    old = ids(*stored.pets)
+    rec = recorder(pool)
+    stored.Update(pool=rec)
+    new = ids(*stored.pets)
+    assert [t.split(" VALUES")[0] for t, _ in texts(rec)] == [
+        texts(rec)[0][0], "DELETE FROM `pets` WHERE `owner_id` = %d" % stored["id"],
+        "INSERT INTO `pets`", "INSERT INTO `pets`"]
+    assert min(new) > max(old) and rec.calls("commit") == [("commit",)]
+    assert tables("pets") == [(i, n, stored["id"]) for i, n in zip(new, ("rex", "tom"))]
+    assert [row[1:] for row in tables("toys")] == [("ball", stored["id"])]  # never loaded: kept
+
+
+def test_failed_update_restores_identifiers(stored, tables, pool, db):
+    db.run("INSERT INTO pets (name) VALUES ('taken')")
+    before = tables("pets")
+    stored.pets[1]["name"] = "taken"
+    with pytest.raises(mysql.connector.IntegrityError):
+        stored.Update(pool=pool)
+    assert tables("pets") == before and [p[0] for p in before[:2]] == ids(*stored.pets)
+    stored.pets[1]["name"] = "kit"
+    stored.Update(pool=pool)
+    assert sorted(row[1] for row in tables("pets")) == ["kit", "rex", "taken"]
+
+
+@pytest.mark.parametrize("with_cache", [False, True])
+def test_delete_removes_row_and_all_multi_foreign_rows(stored, tables, pool, recorder, caches, with_cache):
+    rec = recorder(pool)
+    if with_cache:
+        Person.CACHE = cache = Cache(rec)
+        cache.Insert(stored)
+    stored.Delete(pool=rec)
+    assert [tables(t) for t in ("persons", "pets", "toys")] == [[], [], []] and stored["id"] > 0
+    assert texts(rec) == [("DELETE FROM `pets` WHERE `owner_id` = %d" % stored["id"], None),
+                          ("DELETE FROM `toys` WHERE `owner_id` = %d" % stored["id"], None),
+                          ("DELETE FROM `persons` WHERE id = %s", (stored["id"],))]
+    assert rec.calls("get", "commit", "put") == [("get",), ("commit",), ("put",)]
+    if with_cache:
+        assert cache.CachedTable("persons") == {}
+
+
+@pytest.mark.parametrize("breaks, call, error", [
+    (lambda p: p.__setitem__("home_id", None), "Update", TypeError),
+    (lambda p: p.__setitem__("id", None), "Update", TypeError),
+    (lambda p: p.__setitem__("id", "1"), "Update", TypeError),
+    (lambda p: p.__setitem__("id", "1"), "Delete", TypeError),
+    (lambda p: setattr(p, "COLUMN_NAMES", ["id"]), "Update", IndexError),
+])
+def test_bad_input_runs_no_statement(stored, tables, pool, recorder, breaks, call, error):
+    breaks(stored)
+    rec = recorder(pool)
+    with pytest.raises(error):
+        getattr(stored, call)(pool=rec)
+    assert not rec.calls("execute") and len(tables("pets")) == 2
+    assert rec.log == [] or call == "Delete"  # the statement fails to build before borrowing
+
+
+@pytest.mark.parametrize("call", ["Update", "Delete"])
+def test_missing_multi_foreign_table_rolls_back(stored, tables, pool, call):
+    stored.MULTI_FOREIGN_ATTR = None
+    stored["name"] = "bob"
+    with pytest.raises(AttributeError, match="'NoneType' object has no attribute 'items'"):
+        getattr(stored, call)(pool=pool)
+    assert [row[1] for row in tables("persons")] == ["ann"] and len(tables("pets")) == 2
+    with CNXGuard(None, pool) as cnx:  # the connection went back usable
+        assert CNXGuard.Select(stored["id"], "persons", lambda *row: row, cnx)[1] == "ann"
