@@ -1,9 +1,9 @@
 // CNXGuard.AlterAutoIncrement and ClearTable; GetTableNames and
 // GetCreateTableStatement. One guarded block and one cursor per call.
 #include "connections/guard_block.hpp"
-#include "module/calls.hpp"
 #include "module/names.hpp"
 #include "statements/bodies.hpp"
+#include "statements/create_statement.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 
@@ -26,28 +26,6 @@ Ref unpack_row(PyObject* row, Py_ssize_t expected) {
     }
     return values;
 }
-
-// The statement on one line: every run of whitespace made one space, and the
-// first word starting with "AUTO_INCREMENT=" (the table option) left out.
-Ref one_line_without_counter(PyObject* statement) {
-    Ref words = call_method(statement, "split"_id, {});
-    if (!words) return {};
-    const Py_ssize_t count = PySequence_Size(words.get());
-    if (count < 0) return {};
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        Ref word = Ref::steal(PySequence_GetItem(words.get(), i));
-        if (!word) return {};
-        Ref starts = call_method(word.get(), "startswith"_id, {"AUTO_INCREMENT="_id});
-        const int found = starts ? truth(starts.get()) : -1;
-        if (found < 0) return {};
-        if (found) {
-            if (PySequence_DelItem(words.get(), i) < 0) return {};
-            break;
-        }
-    }
-    return call_method(" "_id, "join"_id, {words.get()});
-}
-
 
 }  // namespace
 
@@ -112,7 +90,7 @@ Ref get_create_table_statement(const Args& args) {
         const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
             Ref values = unpack_row(row, 2);
             if (!values) return RowStep::Fail;
-            Ref statement = one_line_without_counter(PyTuple_GET_ITEM(values.get(), 1));
+            Ref statement = one_line_create_statement(PyTuple_GET_ITEM(values.get(), 1));
             if (!statement || PyList_Append(statements.get(), statement.get()) < 0) return RowStep::Fail;
             return RowStep::Next;
         });

@@ -1,0 +1,67 @@
+"""Execute: the result by first word, and a connection left ready for the next statement."""
+import pytest
+
+import brx_sql
+
+
+@pytest.fixture
+def table_t(db):
+    db.run("CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, a INT)")
+    db.run("INSERT INTO t (a) VALUES (1), (2)")
+
+
+ROWS = object()  # any non-empty list of rows
+KINDS = [
+    ("SELECT a FROM t ORDER BY id", [(1,), (2,)]),
+    ("  show\tTABLES", [("t",)]),
+    ("SELECT * FROM t WHERE a > 5", []),
+    ("INSERT INTO t (a) VALUES (5)", 3),
+    ("UPDATE t SET a = a + 10", None),
+    ("select*from t", None),  # no whitespace after the keyword: not a query
+    ("DESCRIBE t", None),  # the rows of these are read away, not returned
+    ("EXPLAIN SELECT * FROM t", None),
+    ("WITH x AS (SELECT 1) SELECT * FROM x", None),
+    ("(SELECT a FROM t)", None),
+    ("/* note */ SELECT 1", None),
+    ("INSERT INTO t (a) VALUES (6) RETURNING id", ROWS),
+    ("SELECT 1; SELECT 2", [(1,)]),  # later results are read away too
+    ("DO 1; SELECT a FROM t; UPDATE t SET a = 0", None),
+]
+
+
+@pytest.mark.parametrize("statement, expected", KINDS)
+def test_each_kind_leaves_connection_usable(dbconfig, pool, table_t, statement, expected):
+    with brx_sql.CNXGuard(None, pool) as cnx:
+        result = brx_sql.Execute(statement, cnx)
+        assert brx_sql.Execute("SELECT 9", cnx) == [(9,)]
+    if expected is not ROWS:  # lastrowid after RETURNING differs between connector modes
+        assert result == expected
+    assert len(pool._CNXPool__pool) == 1
+
+
+def test_borrowed_connection_commits_once(pool, recorder, table_t, db):
+    rec = recorder(pool)
+    assert brx_sql.Execute("UPDATE t SET a = 7", pool=rec) is None
+    assert rec.log == [("get",), ("cursor",), ("execute", "UPDATE t SET a = 7", None), ("commit",), ("put",)]
+    assert db.query("SELECT a FROM t") == [(7,), (7,)]
+
+
+@pytest.mark.parametrize("statement", [
+    "UPDATE t SET a = 7; SELECT * FROM missing",  # a failing later part is reported, not left unread
+    "UPDATE t SET a = 7; INSERT INTO t VALUES (1, 1)",
+])
+def test_failure_rolls_back(dbconfig, pool, recorder, table_t, db, statement):
+    rec = recorder(pool)
+    # the C extension reports a later part's failure with its own error class
+    with pytest.raises(Exception, match="missing|Duplicate"):
+        brx_sql.Execute(statement, pool=rec)
+    assert rec.log[-2:] == [("rollback",), ("put",)]
+    assert db.query("SELECT a FROM t ORDER BY id") == [(1,), (2,)]
+
+
+@pytest.mark.parametrize("statement, error", [("", IndexError), ("  \n\t ", IndexError), (None, AttributeError)])
+def test_bad_statement_borrows_nothing(pool, recorder, statement, error):
+    rec = recorder(pool)
+    with pytest.raises(error):
+        brx_sql.Execute(statement, pool=rec)
+    assert rec.log == []
