@@ -1,0 +1,278 @@
+"""CNXPool and CNXGuard against the real server: transactions, reuse, dead connections, threads, failures."""
+import inspect
+import threading
+import time
+import traceback
+
+import mysql.connector
+import pytest
+
+import brx_sql
+from brx_sql import CNXGuard
+
+CREATE_ITEMS = "CREATE TABLE items (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(40)) ENGINE=InnoDB"
+
+
+def run(cnx, statement, params=None):
+    cursor = cnx.cursor()
+    cursor.execute(statement, params)
+    return cursor.fetchall() if cursor.with_rows else []
+
+
+def idle(pool):
+    return pool._CNXPool__pool
+
+
+class Boom(Exception):
+    pass
+
+
+@pytest.mark.parametrize("fails", [False, True], ids=["normal-end", "exception"])
+def test_borrowing_guard_commits_or_rolls_back(pool, db, fails):
+    db.run(CREATE_ITEMS)
+    with pytest.raises(Boom) if fails else nullcontext():
+        with CNXGuard(None, pool) as cnx:
+            run(cnx, "INSERT INTO items (name) VALUES (%s)", ("kept",))
+            assert cnx.in_transaction
+            if fails:
+                raise Boom()
+    assert db.query("SELECT name FROM items") == ([] if fails else [("kept",)])
+    assert idle(pool) == [cnx] and not cnx.in_transaction
+
+
+class nullcontext:
+    def __enter__(self):
+        return None
+
+    def __exit__(self, *exc):
+        return None
+
+
+@pytest.mark.parametrize("fails", [False, True], ids=["normal-end", "exception"])
+def test_outer_guard_and_cnx_give_one_transaction(pool, db, recorder, fails):
+    db.run(CREATE_ITEMS)
+    rec = recorder(pool)
+
+    def add(name, cnx):
+        with CNXGuard(cnx) as inner:
+            assert inner is cnx
+            run(inner, "INSERT INTO items (name) VALUES (%s)", (name,))
+            if name == "second" and fails:
+                raise Boom()
+
+    with pytest.raises(Boom) if fails else nullcontext():
+        with CNXGuard(None, rec) as cnx:
+            add("first", cnx)
+            add("second", cnx)
+    kinds = [entry[0] for entry in rec.log if entry[0] != "execute" and entry[0] != "cursor"]
+    assert kinds == ["get", "rollback" if fails else "commit", "put"]
+    assert db.query("SELECT name FROM items ORDER BY id") == ([] if fails else [("first",), ("second",)])
+
+
+def test_guard_given_a_connection_does_nothing_at_the_end(pool, db, recorder):
+    db.run(CREATE_ITEMS)
+    rec = recorder(pool)
+    own = rec.wrap(pool.Get())
+    with pytest.raises(Boom):
+        with CNXGuard(own, rec) as cnx:
+            assert cnx is own
+            run(cnx, "INSERT INTO items (name) VALUES ('pending')")
+            raise Boom()
+    assert rec.calls("get", "put", "commit", "rollback") == [] and own.in_transaction
+    own.rollback()
+
+
+def test_guard_keeps_the_pool_it_was_built_with(pool, recorder):
+    first, second = recorder(pool), recorder(pool)
+    CNXGuard.POOL = first
+    guard = CNXGuard()
+    CNXGuard.POOL = second
+    with guard:
+        pass
+    assert first.calls() == [("get",), ("put",)] and second.calls() == []
+
+
+def test_pool_lends_last_returned_first_and_keeps_three(pool):
+    connections = [pool.Get() for _ in range(4)]
+    assert len({id(c) for c in connections}) == 4
+    for connection in connections:
+        pool.Put(connection)
+    assert idle(pool) == connections[:3]
+    assert not connections[3].is_connected()  # the fourth was closed, not kept
+    assert pool.Get() is connections[2] and pool.Get() is connections[1]
+    assert idle(pool) == connections[:1]
+
+
+def test_dead_idle_connection_is_replaced(pool, server, db):
+    db.run(CREATE_ITEMS)
+    with CNXGuard(None, pool) as before:
+        run(before, "INSERT INTO items (name) VALUES ('before')")
+    server.restart()
+    with CNXGuard(None, pool) as after:
+        run(after, "INSERT INTO items (name) VALUES ('after')")
+    assert after is not before and idle(pool) == [after]
+    db.cnx.reconnect()  # the read-back connection died with the server too
+    assert db.query("SELECT name FROM items ORDER BY id") == [("before",), ("after",)]
+
+
+def test_threads_sharing_one_pool(pool, db):
+    db.run("CREATE TABLE hits (id INT AUTO_INCREMENT PRIMARY KEY, worker INT) ENGINE=InnoDB")
+    lent, lent_lock, errors, done = set(), threading.Lock(), [], [0] * 16
+    stop_at = time.monotonic() + 3
+
+    def worker(number):
+        try:
+            for _ in range(2000):
+                if time.monotonic() > stop_at:
+                    break
+                with CNXGuard(None, pool) as cnx:
+                    with lent_lock:
+                        assert id(cnx) not in lent, "connection lent twice"
+                        lent.add(id(cnx))
+                    run(cnx, "INSERT INTO hits (worker) VALUES (%s)", (number,))
+                    assert len(idle(pool)) <= 3
+                    with lent_lock:
+                        lent.discard(id(cnx))
+                done[number] += 1
+        except BaseException as error:  # noqa: B902 - reported below
+            errors.append(error)
+
+    threads = [threading.Thread(target=worker, args=(n,)) for n in range(16)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(120)
+    assert not any(thread.is_alive() for thread in threads), "deadlock"
+    assert errors == []
+    assert len(idle(pool)) <= 3 and not pool._CNXPool__lock.locked()
+    assert db.query("SELECT worker, COUNT(*) FROM hits GROUP BY worker ORDER BY worker") == [
+        (n, done[n]) for n in range(16) if done[n]]
+
+
+class FailingEnd:
+    """A real connection whose commit or rollback fails."""
+
+    def __init__(self, real, failing):
+        self.real, self.failing = real, failing
+
+    def commit(self):
+        if self.failing == "commit":
+            raise RuntimeError("commit failed")
+        return self.real.commit()
+
+    def rollback(self):
+        if self.failing == "rollback":
+            raise RuntimeError("rollback failed")
+        return self.real.rollback()
+
+    def __getattr__(self, name):
+        return getattr(self.real, name)
+
+
+@pytest.mark.parametrize("failing", ["commit", "rollback"])
+def test_failing_end_of_transaction_keeps_connection_out(pool, db, failing):
+    db.run(CREATE_ITEMS)
+    real = pool.Get()
+    pool.Put(FailingEnd(real, failing))
+    with pytest.raises(RuntimeError, match=failing + " failed") as caught:
+        with CNXGuard(None, pool) as cnx:
+            run(cnx, "INSERT INTO items (name) VALUES ('lost')")
+            if failing == "rollback":
+                raise Boom()
+    assert idle(pool) == []
+    if failing == "rollback":
+        assert isinstance(caught.value.__context__, Boom)
+    assert "brx_sql.CNXGuard.__exit__" in [entry.name for entry in traceback.extract_tb(caught.tb)]
+    real.rollback()
+    assert db.query("SELECT name FROM items") == []
+
+
+def test_pool_failures_release_the_lock(pool, dbconfig):
+    broken = brx_sql.CNXPool(**dict(dbconfig, database="no_such_database_here"))
+    for _ in range(2):  # a second call must not wait for a lock the first one kept
+        with pytest.raises(mysql.connector.Error):
+            broken.Get()
+    assert not broken._CNXPool__lock.locked() and idle(broken) == []
+    broken._CNXPool__dbconfig = None
+    with pytest.raises(TypeError, match=r"^argument after \*\* must be a mapping, not NoneType$"):
+        broken.Get()
+    assert not broken._CNXPool__lock.locked()
+
+
+class Hostile:
+    """Fails every way an argument can: str, repr, truth, equality, hashing, iteration, attributes."""
+
+    def __str__(self):
+        raise Boom("str")
+
+    __repr__ = __str__
+
+    def __bool__(self):
+        raise Boom("bool")
+
+    def __eq__(self, other):
+        raise Boom("eq")
+
+    def __hash__(self):
+        raise Boom("hash")
+
+    def __iter__(self):
+        raise Boom("iter")
+
+    def __len__(self):
+        raise Boom("len")
+
+    def __index__(self):
+        raise Boom("index")
+
+    def __getattr__(self, name):
+        raise Boom("attribute " + name)
+
+
+GARBAGE = [None, -1, 2 ** 70, 1.5, "", "no_table", "`; DROP TABLE items; --", b"bytes", [], {}, (1, 2),
+           object(), Hostile(), Hostile]
+
+
+def all_callables():
+    for cls in (brx_sql.CNXPool, brx_sql.CNXGuard, brx_sql.Cache, brx_sql.ColumnAttribute,
+                brx_sql.MultiForeignAttr, brx_sql.TableBase):
+        for value in list(vars(cls).values()):
+            function = value.__func__ if isinstance(value, staticmethod) else value
+            if type(function) is type(brx_sql.Execute):
+                yield cls, function, isinstance(value, staticmethod)
+    for function in (brx_sql.GetTableNames, brx_sql.GetCreateTableStatement, brx_sql.Execute):
+        yield None, function, True
+
+
+def test_bad_input_never_crashes_or_keeps_a_connection(pool, db, recorder):
+    db.run(CREATE_ITEMS)
+    rec = recorder(pool)
+
+    class Row(brx_sql.TableBase):
+        TABLE_NAME = "items"
+        COLUMN_NAMES = ["id", "name"]
+
+    garbage_values = GARBAGE + [Row]  # a row class of its own: bodies may register or mark it
+
+    def instance_of(cls):
+        if cls is brx_sql.TableBase:
+            return Row.__new__(Row)
+        return cls.__new__(cls)
+
+    for cls, function, static in all_callables():
+        parameters = list(inspect.signature(function).parameters)
+        takes_pool = "pool" in parameters
+        for garbage in garbage_values:
+            head = [] if static else [instance_of(cls)]
+            required = [p for p in parameters[len(head):] if p not in ("cnx", "pool", "column_tuple", "column_dict")]
+            calls = [(head + [garbage] * len(required), {"pool": rec} if takes_pool else {}),
+                     (head + [garbage] * (len(parameters) + 2), {}),
+                     (head + [garbage], {"cnx": garbage} if "cnx" in parameters else {"no_such": garbage})]
+            for args, kwargs in calls:
+                try:
+                    function(*args, **kwargs)
+                except Exception:
+                    pass
+                gets, puts = len(rec.calls("get")), len(rec.calls("put"))
+                assert gets == puts, "%s%r left a connection borrowed" % (function.__qualname__, args)
+    assert db.query("SELECT COUNT(*) FROM items") == [(0,)]
