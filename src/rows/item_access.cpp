@@ -42,7 +42,7 @@ Ref resolve_foreign_key(PyObject* self, PyObject* store, PyObject* name, PyObjec
 
 Ref read_column(const RowView& row, PyObject* name) {
     PyObject* self = row.self();
-    Ref store = row.get("_TableBase__column_values"_id);
+    Ref store = row.column_store();
     if (!store) return {};
     Ref value;
     if (PyDict_CheckExact(store.get())) {

@@ -44,27 +44,52 @@ RowView::RowView(PyObject* self)
     : self_(self), type_(Py_TYPE(self)), generic_(type_->tp_getattro != PyObject_GenericGetAttr) {
     if (generic_) return;
     PyObject** dict = _PyObject_GetDictPtr(self);
-    if (dict && *dict && PyDict_CheckExact(*dict))
-        dict_ = *dict;
-    else
+    if (!dict || !*dict || !PyDict_CheckExact(*dict) || _PyType_Lookup(type_, "_TableBase__column_values"_id)) {
         generic_ = true;
+        return;
+    }
+    dict_ = *dict;
+    store_ = PyDict_GetItemWithError(dict_, "_TableBase__column_values"_id);
+    if (!store_) PyErr_Clear();
+    only_store_ = store_ && PyDict_GET_SIZE(dict_) == 1;
+}
+
+namespace {
+// Equality of two str objects; interned strings that differ are told apart
+// by identity alone.
+bool same_text(PyObject* a, PyObject* b) {
+    if (a == b) return true;
+    if (PyUnicode_CHECK_INTERNED(a) && PyUnicode_CHECK_INTERNED(b)) return false;
+    if (PyUnicode_GET_LENGTH(a) != PyUnicode_GET_LENGTH(b)) return false;
+    return PyUnicode_Compare(a, b) == 0;
+}
+}  // namespace
+
+PyObject* RowView::own_attribute(PyObject* name) const {
+    if (only_store_) return same_text(name, "_TableBase__column_values"_id) ? store_ : nullptr;
+    return PyDict_GetItemWithError(dict_, name);
 }
 
 Ref RowView::get(PyObject* name) const {
     if (generic_) return Ref::steal(PyObject_GetAttr(self_, name));
     PyObject* in_class = _PyType_Lookup(type_, name);
     if (in_class && Py_TYPE(in_class)->tp_descr_get) return Ref::steal(PyObject_GetAttr(self_, name));
-    if (PyObject* own = PyDict_GetItemWithError(dict_, name)) return Ref::borrow(own);
+    if (PyObject* own = own_attribute(name)) return Ref::borrow(own);
     if (in_class || PyErr_Occurred()) return Ref::borrow(in_class);
     return Ref::steal(PyObject_GetAttr(self_, name));  // raises the usual AttributeError
+}
+
+Ref RowView::column_store() const {
+    if (store_) return Ref::borrow(store_);
+    return Ref::steal(PyObject_GetAttr(self_, "_TableBase__column_values"_id));
 }
 
 int RowView::find(PyObject* name, Ref& out) const {
     if (generic_ || !PyUnicode_Check(name)) return lookup_attribute(self_, name, out);
     if (_PyType_Lookup(type_, name)) return lookup_attribute(self_, name, out);
-    out = Ref::borrow(PyDict_GetItemWithError(dict_, name));
+    out = Ref::borrow(own_attribute(name));
     if (out) return 1;
-    PyErr_Clear();
+    if (PyErr_Occurred()) PyErr_Clear();
     return 0;
 }
 
@@ -73,7 +98,10 @@ bool RowView::runs_own(PyObject* name, Body body) const {
     PyObject* found = _PyType_Lookup(type_, name);
     if (!found || Py_TYPE(found) != FunctionType) return false;
     if (reinterpret_cast<Function*>(found)->spec->body != body) return false;
-    return !PyDict_GetItemWithError(dict_, name) && !PyErr_Occurred();
+    if (own_attribute(name)) return false;
+    if (!PyErr_Occurred()) return true;
+    PyErr_Clear();
+    return false;
 }
 
 Ref column_store(PyObject* self) { return Ref::steal(PyObject_GetAttr(self, "_TableBase__column_values"_id)); }

@@ -41,11 +41,20 @@ public:
     // True when the class does not override the private method `name`, so
     // the module's own body `body` can run directly.
     bool runs_own(PyObject* name, Body body) const;
+    // self._TableBase__column_values
+    Ref column_store() const;
 
 private:
+    // An instance attribute `name`, or null (check PyErr_Occurred()).
+    PyObject* own_attribute(PyObject* name) const;
+
     PyObject* self_;
     PyTypeObject* type_;
-    PyObject* dict_ = nullptr;  // borrowed instance dict; null on the generic path
+    PyObject* dict_ = nullptr;   // borrowed instance dict; null on the generic path
+    PyObject* store_ = nullptr;  // borrowed column store found in it
+    // The instance holds nothing but its column store, the usual case: every
+    // other instance lookup is known to miss without asking the dict.
+    bool only_store_ = false;
     bool generic_;
 };
 
