@@ -86,14 +86,6 @@ def test_create_statement_keeps_quoted_parts_and_recreates_the_table(dbconfig, p
     assert brx_sql.GetCreateTableStatement("t", pool=pool) == statement
 
 
-def test_create_statement_plain_table(pool, db):
-    db.run("CREATE TABLE p (id INT NOT NULL AUTO_INCREMENT PRIMARY KEY)")
-    db.run("INSERT INTO p VALUES (5)")
-    statement = brx_sql.GetCreateTableStatement("p", pool=pool)
-    assert statement.startswith("CREATE TABLE `p` ( `id` int(11) NOT NULL AUTO_INCREMENT, PRIMARY KEY (`id`) ) ENGINE=")
-    assert "AUTO_INCREMENT=" not in statement and "\n" not in statement and "  " not in statement
-
-
 @pytest.mark.parametrize("name, error, message", [
     ("v", ValueError, "too many values to unpack (expected 2)"),  # a view gives four columns
     ("missing", mysql.connector.ProgrammingError, None),
