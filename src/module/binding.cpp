@@ -11,8 +11,8 @@ namespace {
 
 void raise_count_error(const Function& fn, bool too_few, Py_ssize_t given) {
     const Spec& spec = *fn.spec;
-    const auto positional = static_cast<Py_ssize_t>(spec.param_count());
-    const auto required = static_cast<Py_ssize_t>(spec.required_count());
+    const Py_ssize_t positional = fn.positional;
+    const Py_ssize_t required = fn.required;
     const bool exact = required == positional && !spec.star;
     const char* wording = exact ? "exactly" : (too_few ? "at least" : "at most");
     const Py_ssize_t bound = (exact || !too_few) ? positional : required;
@@ -25,8 +25,7 @@ bool same_name(PyObject* keyword, const char* name) {
 }
 
 PyObject* default_object(const Function& fn, std::size_t index) {
-    const std::size_t first_default = fn.spec->required_count();
-    return PyTuple_GET_ITEM(fn.defaults, static_cast<Py_ssize_t>(index - first_default));
+    return PyTuple_GET_ITEM(fn.defaults, static_cast<Py_ssize_t>(index) - fn.required);
 }
 
 }  // namespace
@@ -34,8 +33,8 @@ PyObject* default_object(const Function& fn, std::size_t index) {
 bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                     Args& out) {
     const Spec& spec = *fn.spec;
-    const std::size_t positional = spec.param_count();
-    const std::size_t required = spec.required_count();
+    const auto positional = static_cast<std::size_t>(fn.positional);
+    const auto required = static_cast<std::size_t>(fn.required);
     out.function_ = &fn;
 
     if (nargs > static_cast<Py_ssize_t>(positional) && !spec.star) {

@@ -158,6 +158,8 @@ Ref make_function(const Spec& spec) {
     if (!fn) return {};
     fn->vectorcall = function_vectorcall;
     fn->spec = &spec;
+    fn->positional = static_cast<Py_ssize_t>(spec.param_count());
+    fn->required = static_cast<Py_ssize_t>(spec.required_count());
     fn->name = fn->qualname = fn->defaults = fn->doc = fn->traceback_code = nullptr;
     Ref owner = Ref::steal(reinterpret_cast<PyObject*>(fn));
     fn->name = PyUnicode_InternFromString(spec.name);

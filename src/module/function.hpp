@@ -17,6 +17,8 @@ struct Function {
     PyObject* defaults;   // tuple of trailing defaults, or None
     PyObject* doc;        // __doc__
     PyObject* traceback_code;  // made on the first failure, then reused
+    Py_ssize_t positional;     // declared positional-or-keyword parameters
+    Py_ssize_t required;       // of which have no default
 };
 
 extern PyTypeObject* FunctionType;

@@ -87,7 +87,7 @@ Ref table_getitem(const Args& args) {
     if (has_attribute < 0) return {};
     if (has_attribute) return attribute;
 
-    Ref column_names = row.get("COLUMN_NAMES"_id);
+    Ref column_names = row.column_names();
     if (!column_names) return {};
     const int is_column = contains_name(column_names.get(), name);
     if (is_column < 0) return {};

@@ -4,6 +4,7 @@
 #include "module/function.hpp"
 #include "module/names.hpp"
 #include "rows/bodies.hpp"
+#include "rows/class_snapshot.hpp"
 
 namespace brx {
 
@@ -43,9 +44,11 @@ bool is_own_method(PyObject* obj, PyObject* method_name, Body body) {
 RowView::RowView(PyObject* self)
     : self_(self), type_(Py_TYPE(self)), generic_(type_->tp_getattro != PyObject_GenericGetAttr) {
     if (generic_) return;
+    snapshot_ = class_snapshot(type_);
     PyObject** dict = _PyObject_GetDictPtr(self);
-    if (!dict || !*dict || !PyDict_CheckExact(*dict) || _PyType_Lookup(type_, "_TableBase__column_values"_id)) {
+    if (!snapshot_ || snapshot_->shadows_store || !dict || !*dict || !PyDict_CheckExact(*dict)) {
         generic_ = true;
+        snapshot_ = nullptr;
         return;
     }
     dict_ = *dict;
@@ -77,6 +80,21 @@ Ref RowView::get(PyObject* name) const {
     if (PyObject* own = own_attribute(name)) return Ref::borrow(own);
     if (in_class || PyErr_Occurred()) return Ref::borrow(in_class);
     return Ref::steal(PyObject_GetAttr(self_, name));  // raises the usual AttributeError
+}
+
+Ref RowView::column_names() const {
+    if (only_store_ && snapshot_->column_names) return Ref::borrow(snapshot_->column_names);
+    return get("COLUMN_NAMES"_id);
+}
+
+Ref RowView::column_attributes() const {
+    if (only_store_ && snapshot_->column_attributes) return Ref::borrow(snapshot_->column_attributes);
+    return get("COLUMN_ATTRIBUTES"_id);
+}
+
+bool RowView::own_is_foreign_key() const {
+    if (only_store_) return snapshot_->own_is_foreign_key;
+    return runs_own("_TableBase__is_foreign_key"_id, table_is_foreign_key);
 }
 
 Ref RowView::column_store() const {
@@ -111,7 +129,7 @@ namespace {
 // The body of _TableBase__is_foreign_key: `name in COLUMN_ATTRIBUTES` and then
 // that descriptor's isForeignKey, as a truth value.
 int own_is_foreign_key(const RowView& row, PyObject* name) {
-    Ref attributes = row.get("COLUMN_ATTRIBUTES"_id);
+    Ref attributes = row.column_attributes();
     if (!attributes) return -1;
     Ref descriptor;
     if (PyDict_CheckExact(attributes.get())) {
@@ -130,7 +148,7 @@ int own_is_foreign_key(const RowView& row, PyObject* name) {
 }  // namespace
 
 int is_foreign_key(const RowView& row, PyObject* name) {
-    if (row.runs_own("_TableBase__is_foreign_key"_id, table_is_foreign_key)) return own_is_foreign_key(row, name);
+    if (row.own_is_foreign_key()) return own_is_foreign_key(row, name);
     Ref flag = call_method(row.self(), "_TableBase__is_foreign_key"_id, {name});
     return flag ? truth(flag.get()) : -1;
 }

@@ -5,6 +5,7 @@
 
 #include "module/function.hpp"
 #include "module/ref.hpp"
+#include "rows/class_snapshot.hpp"
 
 namespace brx {
 
@@ -43,6 +44,11 @@ public:
     bool runs_own(PyObject* name, Body body) const;
     // self._TableBase__column_values
     Ref column_store() const;
+    // self.COLUMN_NAMES, self.COLUMN_ATTRIBUTES
+    Ref column_names() const;
+    Ref column_attributes() const;
+    // True when _TableBase__is_foreign_key is the module's own method.
+    bool own_is_foreign_key() const;
 
 private:
     // An instance attribute `name`, or null (check PyErr_Occurred()).
@@ -50,6 +56,7 @@ private:
 
     PyObject* self_;
     PyTypeObject* type_;
+    const ClassSnapshot* snapshot_ = nullptr;  // null on the generic path
     PyObject* dict_ = nullptr;   // borrowed instance dict; null on the generic path
     PyObject* store_ = nullptr;  // borrowed column store found in it
     // The instance holds nothing but its column store, the usual case: every

@@ -1,0 +1,50 @@
+#include "rows/class_snapshot.hpp"
+
+#include "module/function.hpp"
+#include "module/names.hpp"
+#include "rows/bodies.hpp"
+
+#include <array>
+#include <cstdint>
+
+namespace brx {
+namespace {
+
+std::array<ClassSnapshot, 16> snapshots;
+
+bool has_valid_version(PyTypeObject* type) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (!PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG)) return false;
+#endif
+    return type->tp_version_tag != 0;
+}
+
+PyObject* plain_value(PyTypeObject* type, PyObject* name) {
+    PyObject* value = _PyType_Lookup(type, name);
+    return value && !Py_TYPE(value)->tp_descr_get ? value : nullptr;
+}
+
+bool is_own(PyTypeObject* type, PyObject* name, Body body) {
+    PyObject* found = _PyType_Lookup(type, name);
+    return found && Py_TYPE(found) == FunctionType && reinterpret_cast<Function*>(found)->spec->body == body;
+}
+
+}  // namespace
+
+const ClassSnapshot* class_snapshot(PyTypeObject* type) {
+    ClassSnapshot& slot = snapshots[(reinterpret_cast<std::uintptr_t>(type) >> 6) % snapshots.size()];
+    if (slot.type == type && slot.version == type->tp_version_tag && has_valid_version(type)) return &slot;
+    ClassSnapshot fresh;
+    fresh.type = type;
+    fresh.column_names = plain_value(type, "COLUMN_NAMES"_id);
+    fresh.column_attributes = plain_value(type, "COLUMN_ATTRIBUTES"_id);
+    fresh.shadows_store = _PyType_Lookup(type, "_TableBase__column_values"_id) != nullptr;
+    fresh.own_is_foreign_key = is_own(type, "_TableBase__is_foreign_key"_id, table_is_foreign_key);
+    // The lookups above assign a version tag when the class had none.
+    if (!has_valid_version(type)) return nullptr;
+    fresh.version = type->tp_version_tag;
+    slot = fresh;
+    return &slot;
+}
+
+}  // namespace brx
