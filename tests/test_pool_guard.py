@@ -1,5 +1,8 @@
 """CNXPool and CNXGuard against the real server: transactions, reuse, dead connections, threads, failures."""
 import inspect
+import os
+import subprocess
+import sys
 import threading
 import time
 import traceback
@@ -276,3 +279,18 @@ def test_bad_input_never_crashes_or_keeps_a_connection(pool, db, recorder):
                 gets, puts = len(rec.calls("get")), len(rec.calls("put"))
                 assert gets == puts, "%s%r left a connection borrowed" % (function.__qualname__, args)
     assert db.query("SELECT COUNT(*) FROM items") == [(0,)]
+
+
+def test_example_application_runs(server, clean_databases):
+    settings = server.settings()
+    env = {"BRX_DB_NAME": clean_databases[0], "BRX_DB_USER": settings["user"],
+           "BRX_DB_PASSWORD": settings["password"]}
+    if "unix_socket" in settings:
+        env["BRX_DB_SOCKET"] = settings["unix_socket"]
+    else:
+        env.update(BRX_DB_HOST=settings["host"], BRX_DB_PORT=str(settings["port"]))
+    app = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples", "app.py")
+    result = subprocess.run([sys.executable, app], capture_output=True, text=True, timeout=300,
+                            env=dict(os.environ, PYTHONPATH=os.path.dirname(brx_sql.__file__), **env))
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "=== connections ===" in result.stdout and result.stdout.rstrip().endswith("all sections done")
