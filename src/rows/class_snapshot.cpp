@@ -38,8 +38,10 @@ const ClassSnapshot* class_snapshot(PyTypeObject* type) {
     fresh.type = type;
     fresh.column_names = plain_value(type, "COLUMN_NAMES"_id);
     fresh.column_attributes = plain_value(type, "COLUMN_ATTRIBUTES"_id);
+    fresh.multi_foreign_attr = plain_value(type, "MULTI_FOREIGN_ATTR"_id);
     fresh.shadows_store = _PyType_Lookup(type, "_TableBase__column_values"_id) != nullptr;
     fresh.own_is_foreign_key = is_own(type, "_TableBase__is_foreign_key"_id, table_is_foreign_key);
+    fresh.own_get_default = is_own(type, "_TableBase__get_default"_id, table_get_default);
     // The lookups above assign a version tag when the class had none.
     if (!has_valid_version(type)) return nullptr;
     fresh.version = type->tp_version_tag;

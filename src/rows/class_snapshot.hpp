@@ -14,10 +14,13 @@ struct ClassSnapshot {
     // is a descriptor (then the generic lookup is used).
     PyObject* column_names = nullptr;
     PyObject* column_attributes = nullptr;
+    PyObject* multi_foreign_attr = nullptr;
     // The class defines an attribute named like the column store.
     bool shadows_store = false;
     // _TableBase__is_foreign_key is the module's own method.
     bool own_is_foreign_key = false;
+    // _TableBase__get_default is the module's own method.
+    bool own_get_default = false;
 };
 
 // The snapshot of `type`, or null when the class has no valid version tag.

@@ -6,6 +6,7 @@
 
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "rows/class_snapshot.hpp"
 #include "rows/row_access.hpp"
 
 namespace brx {
@@ -104,22 +105,33 @@ bool set_default(PyObject* self, PyObject* store, PyObject* column, bool own, bo
     return static_cast<bool>(call_method(store, "setdefault"_id, {column, value.get()}));
 }
 
-bool fill_defaults(PyObject* self, PyObject* column_names) {
+// True when every column already has a value in `store` (a fresh dict whose
+// keys all come from the names) and the module's own default rule applies over
+// plain dicts: then no default is needed and computing them has no effect.
+bool all_columns_filled(PyObject* self, PyObject* column_names, PyObject* store) {
+    if (!PyList_CheckExact(column_names) && !PyTuple_CheckExact(column_names)) return false;
+    if (PyDict_GET_SIZE(store) != PySequence_Fast_GET_SIZE(column_names)) return false;
+    if (Py_TYPE(self)->tp_setattro != PyObject_GenericSetAttr) return false;
+    const ClassSnapshot* snapshot = class_snapshot(Py_TYPE(self));
+    return snapshot && snapshot->own_get_default && snapshot->column_attributes &&
+           PyDict_CheckExact(snapshot->column_attributes) && snapshot->multi_foreign_attr &&
+           PyDict_CheckExact(snapshot->multi_foreign_attr);
+}
+
+bool fill_defaults(PyObject* self, PyObject* column_names, PyObject* store) {
     const bool own = is_own_method(self, "_TableBase__get_default"_id, table_get_default);
     const bool skip_present = own && may_skip_present_columns(self);
-    Ref store = column_store(self);
-    if (!store) return false;
     if (PyList_CheckExact(column_names) || PyTuple_CheckExact(column_names)) {
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(column_names); ++i) {
             Ref column = Ref::borrow(PySequence_Fast_GET_ITEM(column_names, i));
-            if (!set_default(self, store.get(), column.get(), own, skip_present)) return false;
+            if (!set_default(self, store, column.get(), own, skip_present)) return false;
         }
         return true;
     }
     Ref names = Ref::steal(PyObject_GetIter(column_names));
     if (!names) return false;
     while (Ref column = Ref::steal(PyIter_Next(names.get()))) {
-        if (!set_default(self, store.get(), column.get(), own, skip_present)) return false;
+        if (!set_default(self, store, column.get(), own, skip_present)) return false;
     }
     return !PyErr_Occurred();
 }
@@ -132,11 +144,15 @@ Ref table_init(const Args& args) {
     if (!column_names) return {};
     Ref store = pair_values(column_names.get(), args.rest());
     if (!store || PyObject_SetAttr(self, "_TableBase__column_values"_id, store.get()) < 0) return {};
-    store.reset();
     if (PyObject* keywords = args.extra_keywords()) {
+        // A keyword may replace the store itself: read it back afterwards.
         if (!apply_keywords(self, column_names.get(), keywords)) return {};
+        store = column_store(self);
+        if (!store) return {};
+    } else if (all_columns_filled(self, column_names.get(), store.get())) {
+        return none();
     }
-    if (!fill_defaults(self, column_names.get())) return {};
+    if (!fill_defaults(self, column_names.get(), store.get())) return {};
     return none();
 }
 
