@@ -12,6 +12,13 @@ namespace {
 
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     auto& fn = *reinterpret_cast<Function*>(self);
+    // Calls between the module's own callables never pass through the
+    // interpreter loop, so they count their depth here: deep recursion over
+    // row graphs ends in RecursionError instead of overflowing the C stack.
+    if (Py_EnterRecursiveCall(" while calling a brx_sql function")) {
+        add_traceback_entry(fn);
+        return nullptr;
+    }
     Args bound;
     Ref result;
     if (bind_arguments(fn, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
@@ -19,6 +26,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
     }
+    Py_LeaveRecursiveCall();
     if (!result) add_traceback_entry(fn);
     return result.release();
 }
