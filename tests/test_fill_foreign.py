@@ -1,0 +1,215 @@
+"""TableBase.FillForeign against the real server: a deep fill over a graph whose rows point back ends,
+fills every row it reaches and runs as one transaction; shallow fills, present attributes, rows
+reached twice, bad input."""
+import re
+import threading
+
+import mysql.connector
+import pytest
+
+from brx_sql import CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
+
+
+def table(name, columns):
+    """A row class for the table "<name>s" with columns id, name and `columns`."""
+    return type(name, (TableBase,), {"TABLE_NAME": name.lower() + "s", "COLUMN_NAMES": ["id", "name"] + columns})
+
+
+def foreign(column, table, cls):
+    return ColumnAttribute(column, None, True, table, cls)
+
+
+# Each list attribute is held by rows whose foreign key points back: homes <-> persons (by home_id),
+# persons <-> pets, pets <-> toys.
+Home, Person = table("Home", []), table("Person", ["home_id", "work_id"])
+Pet, Toy = table("Pet", ["owner_id"]), table("Toy", ["pet_id"])
+Home.MULTI_FOREIGN_ATTR = {"residents": MultiForeignAttr("residents", "home_id", "persons", Person)}
+Person.COLUMN_ATTRIBUTES = {"home_id": foreign("home_id", "homes", Home), "work_id": foreign("work_id", "homes", Home)}
+Person.MULTI_FOREIGN_ATTR = {"pets": MultiForeignAttr("pets", "owner_id", "pets", Pet)}
+Pet.COLUMN_ATTRIBUTES = {"owner_id": foreign("owner_id", "persons", Person)}
+Pet.MULTI_FOREIGN_ATTR = {"toys": MultiForeignAttr("toys", "pet_id", "toys", Toy)}
+Toy.COLUMN_ATTRIBUTES = {"pet_id": foreign("pet_id", "pets", Pet)}
+
+SCHEMA = ["CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20)%s)" % pair for pair in (
+    ("homes", ""), ("persons", ", home_id INT, work_id INT"), ("pets", ", owner_id INT"), ("toys", ", pet_id INT"))] + [
+    "INSERT INTO homes VALUES (1, 'elm'), (2, 'oak')",
+    "INSERT INTO persons VALUES (1, 'ann', 1, 2), (2, 'bob', 1, 2), (3, 'cy', 2, 2)",
+    "INSERT INTO pets VALUES (1, 'rex', 1), (2, 'tom', 1), (3, 'kit', 2)",
+    "INSERT INTO toys VALUES (1, 'ball', 1), (2, 'bone', 1), (3, 'rope', 3)",
+]
+
+
+@pytest.fixture
+def tables(db):
+    for statement in SCHEMA:
+        db.run(statement)
+
+
+def graph_of(row):
+    """Every row object reachable from `row` through resolved columns and loaded list attributes."""
+    found, todo = {}, [row]
+    while todo:
+        row = todo.pop()
+        if id(row) not in found:
+            found[id(row)] = row
+            todo += [value for value in vars(row)["_TableBase__column_values"].values() if isinstance(value, TableBase)]
+            todo += [member for attr in row.MULTI_FOREIGN_ATTR for member in vars(row).get(attr, ())]
+    return list(found.values())
+
+
+def is_filled(row):
+    store = row._TableBase__column_values
+    return (all(isinstance(store[column], TableBase) for column in row.COLUMN_ATTRIBUTES)
+            and all(attr in vars(row) for attr in row.MULTI_FOREIGN_ATTR))
+
+
+def names(rows):
+    return [row["name"] for row in rows]
+
+
+def texts(rec):
+    return [entry[1] for entry in rec.calls("execute")]
+
+
+def test_deep_fill_of_a_graph_that_points_back(tables, pool, recorder):
+    rec = recorder(pool)
+    ann = CNXGuard.Select(1, "persons", Person, pool=pool)
+    assert ann.FillForeign(pool=rec) is None
+    home, work = ann["home_id"], ann["work_id"]
+    assert (home["name"], names(home.residents), work["name"], names(work.residents)) == (
+        "elm", ["ann", "bob"], "oak", ["cy"])
+    assert names(ann.pets) == ["rex", "tom"] and [names(pet.toys) for pet in ann.pets] == [["ball", "bone"], []]
+    assert all(pet["owner_id"]["id"] == 1 for pet in ann.pets)
+    bob = home.residents[1]
+    assert names(bob.pets) == ["kit"] and names(bob.pets[0].toys) == ["rope"]
+    # Every row reached is filled through at least one of its row objects; a fresh copy of a row
+    # that was being filled higher up (ann as her home's resident) is where the fill stopped.
+    reached = graph_of(ann)
+    keys = {(row.TABLE_NAME, row["id"]) for row in reached}
+    assert keys == {(table, i) for table in ("homes", "persons", "pets", "toys") for i in (1, 2, 3)} - {("homes", 3)}
+    assert all(any(is_filled(row) for row in reached if (row.TABLE_NAME, row["id"]) == key) for key in keys)
+    assert not is_filled(home.residents[0])
+    # Foreign keys and list attributes alike were read on the one borrowed connection, committed once.
+    assert rec.calls("get", "commit", "rollback", "put") == [("get",), ("commit",), ("put",)]
+    assert {"SELECT * FROM `homes` WHERE id = 1", "SELECT * FROM `pets` WHERE `owner_id` = 1"} <= set(texts(rec))
+    assert all(entry[2] is None for entry in rec.calls("execute"))
+
+
+def test_shallow_fill_and_present_attributes(tables, pool, recorder):
+    rec = recorder(pool)
+    ann = Person(1, "ann", 1, 2)
+    ann.FillForeign(False, pool=rec)
+    assert texts(rec) == ["SELECT * FROM `homes` WHERE id = 1", "SELECT * FROM `homes` WHERE id = 2",
+                          "SELECT * FROM `pets` WHERE `owner_id` = 1"]
+    # nothing reached was filled
+    assert "residents" not in vars(ann["home_id"]) and all("toys" not in vars(pet) for pet in ann.pets)
+    assert [vars(pet)["_TableBase__column_values"]["owner_id"] for pet in ann.pets] == [1, 1]
+    # present attributes (loaded, set by a keyword, even empty) are never reloaded, but their
+    # members are filled when deep
+    rec.log.clear()
+    new_pet = Pet(9, "new", None)
+    cy = Person(3, "cy", Home(2, "oak", residents=[]), Home(2, "oak", residents=[]), pets=[new_pet])
+    new_pet["owner_id"] = cy
+    ann.FillForeign(False, pool=rec)
+    cy.FillForeign(pool=rec)
+    assert texts(rec) == ["SELECT * FROM `toys` WHERE `pet_id` = 9"] and cy.pets[0].toys == []
+    assert rec.calls("get", "commit", "rollback", "put") == [("get",), ("put",), ("get",), ("commit",), ("put",)]
+
+
+def test_item_read_of_a_list_attribute_loads_it_once(tables, pool, recorder, monkeypatch):
+    rec = recorder(pool)
+    monkeypatch.setattr(Person, "POOL", rec)
+    ann = Person(1, "ann", 1, 2)
+    pets = ann["pets"]
+    assert names(pets) == ["rex", "tom"] and ann["pets"] is pets is ann.pets
+    assert texts(rec).count("SELECT * FROM `pets` WHERE `owner_id` = 1") == 1
+    cy = Person(3, "cy", 2, 2)
+    assert cy["pets"] == [] and cy["pets"] == [] and len(texts(rec)) == 6  # 2 lookups + 1 list each
+
+
+def test_fill_joins_the_callers_transaction(tables, pool, db):
+    with CNXGuard(None, pool) as cnx:
+        home_id = CNXGuard.Insert("homes", ["id", "name"], [None, "new"], cnx)
+        person_id = CNXGuard.Insert("persons", ["id", "name", "home_id", "work_id"], [None, "dan", home_id, 1], cnx)
+        CNXGuard.Insert("pets", ["id", "name", "owner_id"], [None, "fin", person_id], cnx)
+        dan = CNXGuard.Select(person_id, "persons", Person, cnx)
+        dan.FillForeign(True, cnx)  # sees the rows not committed yet
+        assert dan["home_id"]["name"] == "new" and names(dan["home_id"].residents) == ["dan"]
+        assert names(dan.pets) == ["fin"] and dan.pets[0].toys == []
+        assert db.query("SELECT name FROM persons WHERE id = %s", (person_id,)) == []
+    assert db.query("SELECT name FROM persons WHERE id = %s", (person_id,)) == [("dan",)]
+
+
+class Lodging(Home):  # acyclic: lodgers do not point back
+    MULTI_FOREIGN_ATTR = {"lodgers": MultiForeignAttr("lodgers", "home_id", "persons", TableBase)}
+
+
+class Lodger(Person):
+    COLUMN_ATTRIBUTES = {column: foreign(column, "homes", Lodging) for column in ("home_id", "work_id")}
+    MULTI_FOREIGN_ATTR = {}
+
+
+def test_row_reached_twice_is_filled_twice(tables, pool, recorder):
+    rec = recorder(pool)
+    Lodger(2, "bob", 1, 1).FillForeign(pool=rec)  # two lookups of home 1, each filled
+    assert texts(rec).count("SELECT * FROM `persons` WHERE `home_id` = 1") == 2
+    rec.log.clear()
+    home = Lodging(1, "elm")
+    Lodger(2, "bob", home, home).FillForeign(pool=rec)  # one object, its list loaded once
+    assert texts(rec) == ["SELECT * FROM `persons` WHERE `home_id` = 1"] and len(home.lodgers) == 2
+
+
+def replaced(**settings):
+    def build():
+        ann = Person(1, "ann", 1, 2)
+        for name, value in settings.items():
+            setattr(ann, name, value) if name.isupper() else ann.__setitem__(name, value)
+        return ann
+    return build
+
+
+class Triples(dict):
+    def items(self):
+        return [("pets", Person.MULTI_FOREIGN_ATTR["pets"], 3)]
+
+
+BAD = [
+    (replaced(home_id=None), AttributeError, "'NoneType' object has no attribute 'FillForeign'"),
+    (replaced(work_id="2"), AttributeError, "'str' object has no attribute 'FillForeign'"),
+    (replaced(id=None), TypeError, "%d format: a real number is required, not NoneType"),
+    (replaced(id="1"), TypeError, "%d format: a real number is required, not str"),
+    (replaced(MULTI_FOREIGN_ATTR=None), AttributeError, "'NoneType' object has no attribute 'items'"),
+    (replaced(MULTI_FOREIGN_ATTR={1: None}), TypeError, "hasattr(): attribute name must be string"),
+    (replaced(MULTI_FOREIGN_ATTR=Triples()), ValueError, "too many values to unpack (expected 2)"),
+    (replaced(MULTI_FOREIGN_ATTR={"pets": MultiForeignAttr("pets", "owner_id", "no_such", Pet)}),
+     mysql.connector.ProgrammingError, "no_such"),
+]
+
+
+@pytest.mark.parametrize("row, error, message", BAD, ids=[m for _, _, m in BAD])
+def test_bad_input_fails_cleanly(tables, pool, recorder, db, row, error, message):
+    rec, row = recorder(pool), row()
+    with pytest.raises(error, match=re.escape(message)) as caught:
+        row.FillForeign(pool=rec)
+    assert "brx_sql.TableBase.FillForeign" in [entry.frame.code.name for entry in caught.traceback]
+    assert rec.calls("commit") == [] and rec.log[-1] == ("put",) and "pets" not in vars(row)
+    if error is AttributeError and "FillForeign" in message:  # a shallow fill does not recurse into it
+        row.FillForeign(False, pool=rec)
+        assert names(row.pets) == ["rex", "tom"]
+    assert db.query("SELECT COUNT(*) FROM pets") == [(3,)]
+
+
+def test_threads_fill_their_own_copies(tables, pool):
+    found = []
+
+    def fill():
+        ann = CNXGuard.Select(1, "persons", Person, pool=pool)
+        ann.FillForeign(pool=pool)
+        found.append([names(pet.toys) for pet in ann.pets] + [names(ann["home_id"].residents[1].pets)])
+
+    threads = [threading.Thread(target=fill) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert found == [[["ball", "bone"], [], ["kit"]]] * 4

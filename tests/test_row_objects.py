@@ -1,0 +1,170 @@
+"""Row objects against the real server: descriptors, construction from selected rows, item read and
+write, the private helpers, lazy foreign keys (looked up once, through the row's own pool), bad input."""
+import re
+
+import pytest
+
+from brx_sql import CNXGuard, CNXPool, ColumnAttribute, Execute, MultiForeignAttr, TableBase
+
+SHARED = []  # a mutable default: every row object that takes it gets this very list
+
+
+class Home(TableBase):
+    TABLE_NAME = "homes"
+    COLUMN_NAMES = ["id", "street"]
+
+
+class Person(TableBase):
+    TABLE_NAME = "persons"
+    COLUMN_NAMES = ["id", "name", "home_id"]
+    COLUMN_ATTRIBUTES = {"home_id": ColumnAttribute("home_id", None, True, "homes", Home),
+                         "name": ColumnAttribute("name", "nobody")}
+    MULTI_FOREIGN_ATTR = {"pets": MultiForeignAttr("pets", "owner_id", "pets", Home)}
+
+
+class Wide(Person):  # one column more than the table has
+    COLUMN_NAMES = ["id", "name", "home_id", "tags", "Update"]
+    COLUMN_ATTRIBUTES = dict(Person.COLUMN_ATTRIBUTES, tags=ColumnAttribute("tags", SHARED), flag=ColumnAttribute(
+        "flag", 0, 1, "flags"))
+
+
+class Narrow(Person):  # one column fewer: the surplus value is dropped
+    COLUMN_NAMES = ["id", "name"]
+
+
+@pytest.fixture
+def tables(db):
+    db.run("CREATE TABLE homes (id INT AUTO_INCREMENT PRIMARY KEY, street VARCHAR(20))")
+    db.run("CREATE TABLE persons (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20), home_id INT)")
+    db.run("INSERT INTO homes VALUES (1, 'elm'), (2, 'oak')")
+    db.run("INSERT INTO persons VALUES (1, 'ann', 1)")
+
+
+def store(row):
+    return vars(row)["_TableBase__column_values"]
+
+
+def texts(rec):
+    return [entry[1] for entry in rec.calls("execute")]
+
+
+def test_descriptors():
+    assert vars(ColumnAttribute("home", None, True)) == {
+        "name": "home", "default": None, "isForeignKey": True, "foreignTableName": "home", "foreignClass": None}
+    described = ColumnAttribute("home", 5, 1, "", Home)
+    assert (described.isForeignKey, type(described.isForeignKey), described.foreignTableName) == (1, int, "")
+    assert vars(ColumnAttribute("age", 3)) == {"name": "age", "default": 3, "isForeignKey": False}
+    multi = MultiForeignAttr(foreign_attr_table="pets", _class=Home, attr_name="pets", foreign_name="owner_id")
+    assert vars(multi) == {"attr_name": "pets", "foreign_name": "owner_id", "foreign_attr_table": "pets",
+                           "_class": Home}
+    with pytest.raises(TypeError, match=r"takes exactly 5 positional arguments \(4 given\)"):
+        MultiForeignAttr(1, 2, 3)
+
+
+def test_construction_from_selected_rows(tables, pool):
+    wide = CNXGuard.Select(1, "persons", Wide, pool=pool)
+    assert store(wide) == {"id": 1, "name": "ann", "home_id": 1, "tags": [], "Update": None}
+    assert wide["tags"] is SHARED and wide["Update"] == wide.Update  # an attribute shadows a column
+    assert store(CNXGuard.Select(1, "persons", Narrow, pool=pool)) == {"id": 1, "name": "ann"}
+    row = Wide(*CNXGuard.Select(1, "persons", lambda *values: values, pool=pool), 9, 9, 9, name="bo", nick="b")
+    assert store(row) == {"id": 1, "name": "bo", "home_id": 1, "tags": 9, "Update": 9} and row["nick"] == "b"
+    assert store(Person()) == {"id": None, "name": "nobody", "home_id": None} and "nick" not in vars(Person())
+    assert row["TABLE_NAME"] == "persons" and row["COLUMN_NAMES"] is Wide.COLUMN_NAMES
+    with pytest.raises(AttributeError, match="^Wide instance has no attribute 'zz'$"):
+        row["zz"]
+    row["zz"] = 1
+    row["name"] = "cy"
+    assert row.zz == 1 and store(row)["name"] == "cy" and "name" not in vars(row)
+
+
+def test_private_helpers(monkeypatch):
+    row = Wide(1)
+    assert row._TableBase__get_foreigns() == ["home_id", "flag"]  # keys need not be columns
+    assert [row._TableBase__is_foreign_key(n) for n in ("home_id", "flag", "name", "id")] == [True, 1, False, False]
+    assert [row._TableBase__is_foreign(n) for n in ("home_id", "flag", "name", "id")] == [True, 1, False, False]
+    assert row._TableBase__get_default("tags") is SHARED and row._TableBase__get_default("id") is None
+    fresh = row._TableBase__get_default("pets")
+    assert fresh == {} and fresh is not row._TableBase__get_default("pets")
+    pool = object()
+    assert row._TableBase__get_pool(pool) is pool and row._TableBase__get_pool(None) is None
+    monkeypatch.setattr(Wide, "POOL", pool)
+    assert row._TableBase__get_pool(0) is pool
+
+
+def test_foreign_key_looked_up_once_and_kept(tables, pool, recorder, monkeypatch):
+    rec = recorder(pool)
+    monkeypatch.setattr(CNXGuard, "POOL", rec)
+    ann = CNXGuard.Select(1, "persons", Person)
+    home = ann["home_id"]
+    assert isinstance(home, Home) and store(home) == {"id": 1, "street": "elm"}
+    assert ann["home_id"] is home is store(ann)["home_id"]
+    assert texts(rec) == ["SELECT * FROM `persons` WHERE id = 1", "SELECT * FROM `homes` WHERE id = 1"]
+    ann["home_id"] = 99  # a failed lookup keeps the identifier and tries again next time
+    for _ in range(2):
+        with pytest.raises(KeyError, match="Table homes has no row with id = 99"):
+            ann["home_id"]
+        assert store(ann)["home_id"] == 99
+    ann["home_id"] = True  # an int: looked up as 1
+    assert ann["home_id"]["street"] == "elm" and ann["home_id"]["street"] == "elm"
+    assert texts(rec)[2:] == ["SELECT * FROM `homes` WHERE id = %d" % i for i in (99, 99, 1)]
+    assert rec.calls("rollback") == []
+    for value in (None, "2", 2.0, home):  # never looked up
+        ann["home_id"] = value
+        assert ann["home_id"] is value
+    assert len(texts(rec)) == 5
+
+
+def test_lookup_reads_the_row_class_pool(tables, pool, second_dbconfig, monkeypatch):
+    monkeypatch.setattr(Person, "POOL", pool)
+    assert Person(1, "ann", 2)["home_id"]["street"] == "oak"  # CNXGuard.POOL is None
+    other = CNXPool(**second_dbconfig)
+    try:
+        Execute("CREATE TABLE homes (id INT AUTO_INCREMENT PRIMARY KEY, street VARCHAR(20))", pool=other)
+        Execute("INSERT INTO homes VALUES (2, 'elsewhere')", pool=other)
+        CNXGuard.POOL = other
+        assert Person(1, "ann", 2)["home_id"]["street"] == "oak"
+        monkeypatch.setattr(Person, "POOL", None)  # without a class pool, the guard's default
+        assert Person(1, "ann", 2)["home_id"]["street"] == "elsewhere"
+    finally:
+        for connection in other._CNXPool__pool:
+            connection.close()
+
+
+class Odd(TableBase):
+    TABLE_NAME = "persons"
+    COLUMN_NAMES = ["id", "name"]
+    COLUMN_ATTRIBUTES = {"name": ColumnAttribute("name", None, True, "homes", Home)}
+
+
+def odd(**settings):
+    """A row object of a subclass of Odd with the given class attributes, built before they apply."""
+    row = Odd(1, 2)
+    row.__class__ = type("Odd2", (Odd,), settings)
+    return row
+
+
+BAD_READS = [
+    (lambda: Odd(1)[1], TypeError, "hasattr(): attribute name must be string"),
+    (lambda: Odd(1).__setitem__(1, 2), TypeError, "attribute name must be string"),
+    (lambda: odd(COLUMN_NAMES=None)["name"], TypeError, "not iterable"),
+    (lambda: odd(COLUMN_NAMES=None).__setitem__("name", 3), TypeError, "not iterable"),
+    (lambda: odd(COLUMN_NAMES=["id", "name", "gone"])["gone"], KeyError, "gone"),
+    (lambda: odd(MULTI_FOREIGN_ATTR=None)["zz"], TypeError, "not iterable"),
+    (lambda: odd(COLUMN_ATTRIBUTES={"name": 5})["name"], AttributeError, "'int' object has no attribute"),
+    (lambda: odd(COLUMN_ATTRIBUTES=None)["name"], TypeError, "not iterable"),
+    (lambda: type("N", (Odd,), {"COLUMN_NAMES": None})(1), TypeError, "not iterable"),
+    (lambda: type("N", (Odd,), {"MULTI_FOREIGN_ATTR": None})(1), TypeError, "not iterable"),
+    # the default of every column is computed, also of one given a value
+    (lambda: type("N", (Odd,), {"COLUMN_ATTRIBUTES": {"id": None}})(1), AttributeError, "'default'"),
+]
+
+
+@pytest.mark.parametrize("call, error, message", BAD_READS)
+def test_bad_input_raises_and_touches_nothing(tables, pool, recorder, db, call, error, message):
+    rec = recorder(pool)
+    CNXGuard.POOL = rec
+    with pytest.raises(error, match=re.escape(message)) as caught:
+        call()
+    assert caught.traceback[-1].frame.code.name.startswith("brx_sql.")
+    assert rec.log == [] and db.query("SELECT * FROM persons") == [(1, "ann", 1)]
+
