@@ -21,7 +21,9 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
     }
     Args bound;
     Ref result;
-    if (bind_arguments(fn, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    const bool positional_only = kwnames == nullptr && bind_positional(fn, args, nargs, bound);
+    if (positional_only || bind_arguments(fn, args, nargs, kwnames, bound)) {
         result = fn.spec->body(bound);
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");

@@ -40,11 +40,24 @@ public:
 
 private:
     friend bool bind_arguments(const Function&, PyObject* const*, Py_ssize_t, PyObject*, Args&);
-    std::array<PyObject*, kMaxParams> slots_{};
+    friend bool bind_positional(const Function&, PyObject* const*, Py_ssize_t, Args&);
+    // Only the declared parameters' slots are ever filled or read.
+    std::array<PyObject*, kMaxParams> slots_;
     std::span<PyObject* const> rest_;
     Ref extra_keywords_;
     const Function* function_ = nullptr;
 };
+
+// The common call: positional arguments only, within the declared counts, no
+// star parameters. Returns false (nothing set) when the call is not of that
+// shape, so the general binding must run.
+inline bool bind_positional(const Function& fn, PyObject* const* args, Py_ssize_t nargs, Args& out) {
+    if (nargs < fn.required || nargs > fn.positional || fn.spec->star) return false;
+    out.function_ = &fn;
+    for (Py_ssize_t i = 0; i < nargs; ++i) out.slots_[i] = args[i];
+    for (Py_ssize_t i = nargs; i < fn.positional; ++i) out.slots_[i] = PyTuple_GET_ITEM(fn.defaults, i - fn.required);
+    return true;
+}
 
 // Binds a vectorcall's arguments to the declared parameters; false with the
 // binding TypeError set when they do not fit.
