@@ -114,6 +114,11 @@ def test_shallow_fill_and_present_attributes(tables, pool, recorder):
     cy.FillForeign(pool=rec)
     assert texts(rec) == ["SELECT * FROM `toys` WHERE `pet_id` = 9"] and cy.pets[0].toys == []
     assert rec.calls("get", "commit", "rollback", "put") == [("get",), ("put",), ("get",), ("commit",), ("put",)]
+    # rows built by hand, with no identifier yet, that point back at each other: the fill ends
+    dan = Person(0, "dan", None, None, pets=[])
+    dan["home_id"] = dan["work_id"] = Home(0, "new", residents=[dan])
+    dan.FillForeign(pool=rec)
+    assert len(texts(rec)) == 1
 
 
 def test_item_read_of_a_list_attribute_loads_it_once(tables, pool, recorder, monkeypatch):
