@@ -24,8 +24,8 @@ class Person(TableBase):
 
 class Wide(Person):  # one column more than the table has
     COLUMN_NAMES = ["id", "name", "home_id", "tags", "Update"]
-    COLUMN_ATTRIBUTES = dict(Person.COLUMN_ATTRIBUTES, tags=ColumnAttribute("tags", SHARED), flag=ColumnAttribute(
-        "flag", 0, 1, "flags"))
+    COLUMN_ATTRIBUTES = dict(Person.COLUMN_ATTRIBUTES, tags=ColumnAttribute("tags", SHARED),
+                             flag=ColumnAttribute("flag", 0, 1, "flags"))
 
 
 class Narrow(Person):  # one column fewer: the surplus value is dropped
