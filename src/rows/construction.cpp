@@ -80,6 +80,19 @@ Ref own_default(PyObject* self, PyObject* name) {
     return is_list_attr ? Ref::steal(PyDict_New()) : none();
 }
 
+// Reading a descriptor's default can only fail when it has none: then the
+// full default pass runs and reports it.
+bool every_descriptor_has_default(PyObject* attributes) {
+    Py_ssize_t pos = 0;
+    PyObject *key, *descriptor;
+    while (PyDict_Next(attributes, &pos, &key, &descriptor)) {
+        Ref held = Ref::borrow(descriptor);
+        Ref value;
+        if (!lookup_attribute(held.get(), "default"_id, value)) return false;
+    }
+    return true;
+}
+
 // With the module's own default rule over plain dicts, computing the default
 // of a column that already has a value can neither fail nor have an effect,
 // so it is skipped.
@@ -90,7 +103,8 @@ bool may_skip_present_columns(PyObject* self) {
         PyErr_Clear();
         return false;
     }
-    return PyDict_CheckExact(attributes.get()) && PyDict_CheckExact(multi_foreign.get());
+    return PyDict_CheckExact(attributes.get()) && PyDict_CheckExact(multi_foreign.get()) &&
+           every_descriptor_has_default(attributes.get());
 }
 
 bool set_default(PyObject* self, PyObject* store, PyObject* column, bool own, bool skip_present) {
@@ -113,9 +127,11 @@ bool all_columns_filled(PyObject* self, PyObject* column_names, PyObject* store)
     if (PyDict_GET_SIZE(store) != PySequence_Fast_GET_SIZE(column_names)) return false;
     if (Py_TYPE(self)->tp_setattro != PyObject_GenericSetAttr) return false;
     const ClassSnapshot* snapshot = class_snapshot(Py_TYPE(self));
-    return snapshot && snapshot->own_get_default && snapshot->column_attributes &&
-           PyDict_CheckExact(snapshot->column_attributes) && snapshot->multi_foreign_attr &&
-           PyDict_CheckExact(snapshot->multi_foreign_attr);
+    if (!snapshot || !snapshot->own_get_default || !snapshot->column_attributes ||
+        !PyDict_CheckExact(snapshot->column_attributes) || !snapshot->multi_foreign_attr ||
+        !PyDict_CheckExact(snapshot->multi_foreign_attr))
+        return false;
+    return every_descriptor_has_default(snapshot->column_attributes);
 }
 
 bool fill_defaults(PyObject* self, PyObject* column_names, PyObject* store) {
