@@ -1,21 +1,9 @@
 """Cache against the real server: loading, hits without queries, deletions, reloads, bad input."""
-import threading
-
 import mysql.connector
 import pytest
 
-from brx_sql import Cache, CNXGuard, CNXPool, ColumnAttribute, TableBase
-
-
-class Home(TableBase):
-    TABLE_NAME = "homes"
-    COLUMN_NAMES = ["id", "name"]
-
-
-class Person(TableBase):
-    TABLE_NAME = "persons"
-    COLUMN_NAMES = ["id", "name", "home_id"]
-    COLUMN_ATTRIBUTES = {"home_id": ColumnAttribute("home_id", None, True, "homes", Home)}
+from brx_sql import Cache, CNXGuard, CNXPool
+from tables import Home, Person, caches, run_threads  # noqa: F401 (fixture)
 
 
 def make_homes(run, count=3):
@@ -79,16 +67,13 @@ def test_delete_by_row_object_and_by_identifier(homes, pool, recorder):
     assert statements(rec)[1:] == [("DELETE FROM `homes` WHERE id = %s", (i,)) for i in (1, 2, 99)]
 
 
-def test_foreign_key_resolved_through_the_cache(homes, pool, recorder):
+def test_foreign_key_resolved_through_the_cache(homes, pool, recorder, caches):
     rec = recorder(pool)
     Person.CACHE = cache = Cache(rec)
-    try:
-        rows = cache.Cache("homes", Home)
-        del rec.log[:]
-        assert Person(1, "ann", 2)["home_id"] is rows[2] and Person(2, "bob", 3)["home_id"] is rows[3]
-        assert rec.log == []
-    finally:
-        Person.CACHE = None
+    rows = cache.Cache("homes", Home)
+    rec.log.clear()
+    assert Person(1, "ann", 2)["home_id"] is rows[2] and Person(2, "bob", 3)["home_id"] is rows[3]
+    assert rec.log == []
 
 
 def test_failures_leave_rows_and_connections_usable(homes, db, pool):
@@ -160,9 +145,5 @@ def test_threads_share_one_cache_and_pool(db, pool):
                 assert cache.Select(i, "homes", Home)["id"] == i
         except Exception as exc:  # reported in the test's own thread
             errors.append(exc)
-    threads = [threading.Thread(target=worker, args=(range(k, 41, 4),)) for k in range(1, 5)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    run_threads(worker, [range(k, 41, 4) for k in range(1, 5)])
     assert errors == [] and sorted(cache.CachedTable("homes")) == list(range(1, 41))

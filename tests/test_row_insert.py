@@ -1,64 +1,10 @@
 """TableBase.Insert of row graphs against the real server: order, one transaction, rollback that
 puts the row objects back, stored rows that store only what is new, bad input."""
-import threading
-
 import mysql.connector
 import pytest
 
-from brx_sql import Cache, CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
-
-ID = {"id": ColumnAttribute("id", 0)}
-
-
-class Home(TableBase):
-    TABLE_NAME = "homes"
-    COLUMN_NAMES = ["id", "name"]
-    COLUMN_ATTRIBUTES = ID
-
-
-class Pet(TableBase):
-    TABLE_NAME = "pets"
-    COLUMN_NAMES = ["id", "name", "owner_id"]
-
-
-class Toy(TableBase):
-    TABLE_NAME = "toys"
-    COLUMN_NAMES = ["id", "name", "owner_id"]
-
-
-class Person(TableBase):
-    TABLE_NAME = "persons"
-    COLUMN_NAMES = ["id", "name", "home_id"]
-    COLUMN_ATTRIBUTES = dict(ID, home_id=ColumnAttribute("home_id", None, True, "homes", Home))
-    MULTI_FOREIGN_ATTR = {"pets": MultiForeignAttr("pets", "owner_id", "pets", Pet),
-                          "toys": MultiForeignAttr("toys", "owner_id", "toys", Toy)}
-
-
-for _held in (Pet, Toy):
-    _held.COLUMN_ATTRIBUTES = dict(ID, owner_id=ColumnAttribute("owner_id", None, True, "persons", Person))
-
-
-@pytest.fixture
-def tables(db):
-    for name, extra in (("homes", ""), ("persons", ", home_id INT"), ("pets", " UNIQUE, owner_id INT"),
-                        ("toys", ", owner_id INT")):
-        db.run("CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20)%s)" % (name, extra))
-    return lambda table: db.query("SELECT * FROM %s ORDER BY id" % table)
-
-
-@pytest.fixture
-def caches():
-    yield
-    for cls in (Home, Person, Pet, Toy):
-        cls.CACHE = None
-
-
-def graph(*pet_names):
-    return Person(name="ann", home_id=Home(name="h1"), pets=[Pet(name=n) for n in pet_names])
-
-
-def ids(*rows):
-    return [row["id"] for row in rows]
+from brx_sql import Cache, CNXGuard, ColumnAttribute
+from tables import ID, Person, Pet, caches, graph, heads, ids, run_threads, tables  # noqa: F401 (fixtures)
 
 
 def test_graph_inserts_referenced_rows_first_on_one_connection(tables, pool, recorder):
@@ -67,8 +13,7 @@ def test_graph_inserts_referenced_rows_first_on_one_connection(tables, pool, rec
     home = person["home_id"]
     new_id = person.Insert(pool=rec)
     assert new_id == person["id"] > 0 and person["home_id"] is home  # the store keeps the row object
-    assert [text.split(" VALUES")[0] for _, text, _ in rec.calls("execute")] == [
-        "INSERT INTO `homes`", "INSERT INTO `persons`", "INSERT INTO `pets`", "INSERT INTO `pets`"]
+    assert heads(rec) == ["INSERT INTO `homes`", "INSERT INTO `persons`", "INSERT INTO `pets`", "INSERT INTO `pets`"]
     assert rec.calls("get", "commit", "put", "rollback") == [("get",), ("commit",), ("put",)]
     assert tables("homes") == [(home["id"], "h1")]
     assert tables("persons") == [(new_id, "ann", home["id"])]
@@ -110,7 +55,7 @@ def test_insert_of_stored_row_stores_only_what_is_new(tables, pool, db, recorder
     person["name"] = "changed"
     rec = recorder(pool)
     assert person.Insert(pool=rec) == person["id"]
-    assert [text.split(" VALUES")[0] for _, text, _ in rec.calls("execute")] == ["INSERT INTO `pets`"]
+    assert heads(rec) == ["INSERT INTO `pets`"]
     assert tables("persons") == [(person["id"], "ann", person["home_id"]["id"])]  # not rewritten
     assert [row[1:] for row in tables("pets")] == [("rex", person["id"]), ("tom", person["id"])]
     assert [row[1:] for row in tables("toys")] == [("ball", person["id"])]  # unloaded: untouched
@@ -155,11 +100,7 @@ def test_threads_sharing_a_pool_keep_their_own_rollbacks(tables, pool, db):
         except mysql.connector.IntegrityError:
             failed.append(person)
 
-    threads = [threading.Thread(target=insert, args=(p,)) for p in people]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    run_threads(insert, people)
     assert {id(p) for p in failed} == {id(p) for p in people[1::2]}
     assert all(ids(p, *p.pets) == [0, 0, 0] for p in failed)
     assert sorted(row[0] for row in tables("persons")) == sorted(p["id"] for p in people[::2])

@@ -4,7 +4,7 @@ import mysql.connector
 import pytest
 
 from brx_sql import Cache, CNXGuard
-from test_row_insert import Home, Person, Pet, caches, graph, ids, tables  # noqa: F401 (fixtures)
+from tables import Home, Person, caches, graph, heads, ids, tables  # noqa: F401 (fixtures)
 
 
 @pytest.fixture
@@ -16,7 +16,7 @@ def stored(tables, pool, db):
     return person
 
 
-def texts(rec):
+def executed(rec):
     return [entry[1:] for entry in rec.calls("execute")]
 
 
@@ -25,7 +25,7 @@ def test_update_writes_every_column_with_foreign_keys_as_identifiers(stored, tab
     stored["name"], stored["home_id"] = "bob", other
     rec = recorder(pool)
     assert stored.Update(False, pool=rec) is None
-    assert texts(rec) == [("UPDATE `persons` SET `name` = %%s, `home_id` = %%s WHERE id = %d" % stored["id"],
+    assert executed(rec) == [("UPDATE `persons` SET `name` = %%s, `home_id` = %%s WHERE id = %d" % stored["id"],
                            ["bob", other["id"]])]
     assert rec.calls("commit") == [("commit",)]
     CNXGuard.POOL = pool  # for the lookup item read makes on its own
@@ -39,9 +39,8 @@ def test_update_rewrites_held_rows_and_keeps_unloaded_ones(stored, tables, pool,
     rec = recorder(pool)
     stored.Update(pool=rec)
     new = ids(*stored.pets)
-    assert [t.split(" VALUES")[0] for t, _ in texts(rec)] == [
-        texts(rec)[0][0], "DELETE FROM `pets` WHERE `owner_id` = %d" % stored["id"],
-        "INSERT INTO `pets`", "INSERT INTO `pets`"]
+    assert heads(rec)[1:] == ["DELETE FROM `pets` WHERE `owner_id` = %d" % stored["id"], "INSERT INTO `pets`",
+                              "INSERT INTO `pets`"]
     assert min(new) > max(old) and rec.calls("commit") == [("commit",)]
     assert tables("pets") == [(i, n, stored["id"]) for i, n in zip(new, ("rex", "tom"))]
     assert [row[1:] for row in tables("toys")] == [("ball", stored["id"])]  # never loaded: kept
@@ -67,7 +66,7 @@ def test_delete_removes_row_and_all_multi_foreign_rows(stored, tables, pool, rec
         cache.Insert(stored)
     stored.Delete(pool=rec)
     assert [tables(t) for t in ("persons", "pets", "toys")] == [[], [], []] and stored["id"] > 0
-    assert texts(rec) == [("DELETE FROM `pets` WHERE `owner_id` = %d" % stored["id"], None),
+    assert executed(rec) == [("DELETE FROM `pets` WHERE `owner_id` = %d" % stored["id"], None),
                           ("DELETE FROM `toys` WHERE `owner_id` = %d" % stored["id"], None),
                           ("DELETE FROM `persons` WHERE id = %s", (stored["id"],))]
     assert rec.calls("get", "commit", "put") == [("get",), ("commit",), ("put",)]
