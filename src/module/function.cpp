@@ -10,12 +10,46 @@
 namespace brx {
 namespace {
 
+// Calls between the module's own callables never pass through the
+// interpreter loop, so they count their depth here: deep recursion over row
+// graphs ends in RecursionError instead of overflowing the C stack. The count
+// is the interpreter's own; with room to spare it is kept inline, and near
+// the limit the interpreter's check decides and raises.
+class CallDepth {
+public:
+    bool enter() {
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
+        state_ = PyThreadState_GET();
+        if (remaining() > 1) {
+            --remaining();
+            return true;
+        }
+#endif
+        return Py_EnterRecursiveCall(" while calling a brx_sql function") == 0;
+    }
+    void leave() {
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
+        ++remaining();
+#else
+        Py_LeaveRecursiveCall();
+#endif
+    }
+
+private:
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
+#if PY_VERSION_HEX >= 0x030C0000
+    int& remaining() { return state_->c_recursion_remaining; }
+#else
+    int& remaining() { return state_->recursion_remaining; }
+#endif
+    PyThreadState* state_ = nullptr;
+#endif
+};
+
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     auto& fn = *reinterpret_cast<Function*>(self);
-    // Calls between the module's own callables never pass through the
-    // interpreter loop, so they count their depth here: deep recursion over
-    // row graphs ends in RecursionError instead of overflowing the C stack.
-    if (Py_EnterRecursiveCall(" while calling a brx_sql function")) {
+    CallDepth depth;
+    if (!depth.enter()) {
         add_traceback_entry(fn);
         return nullptr;
     }
@@ -28,7 +62,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
         if (!result && !PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
     }
-    Py_LeaveRecursiveCall();
+    depth.leave();
     if (!result) add_traceback_entry(fn);
     return result.release();
 }
