@@ -1,0 +1,163 @@
+"""The CNXGuard statement helpers and the table functions against the real server: statement texts,
+escaped names, transactions, results read to the end, bad input."""
+import mysql.connector
+import pytest
+
+import brx_sql
+from tables import texts
+
+G = brx_sql.CNXGuard
+WEIRD = "victim`; DROP TABLE `other"  # would end its quotes if written unescaped
+
+
+def as_tuple(*values):
+    return values
+
+
+@pytest.fixture
+def table_t(db):
+    """t (id, a, b, c) holding (7, 1, 2, 3); u (id, a) holding one row."""
+    db.run("CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, a INT, b INT, c INT)")
+    db.run("CREATE TABLE u (id INT AUTO_INCREMENT PRIMARY KEY, a INT)")
+    db.run("INSERT INTO t VALUES (7, 1, 2, 3)")
+    db.run("INSERT INTO u (a) VALUES (1)")
+
+
+def test_statement_texts_one_cursor_and_one_commit_each(pool, recorder, table_t):
+    rec = recorder(pool)
+    values = (None, 4, 5, 6)
+    with pytest.raises(KeyError) as caught:
+        G.Select(8, "t", None, pool=rec)  # raised once the guard ended; the class is never called
+    assert caught.value.args == ("Table t has no row with id = 8",)
+    assert G.Select(7, "t", as_tuple, pool=rec) == (7, 1, 2, 3)
+    new_id = G.Insert("t", ["id", "a", "b", "c"], values, pool=rec)
+    assert G.Insert("t", ["id", "a", "b", "c"], {"c": 3, "z": 9, "a": 1, "id": None, "b": 2}, pool=rec) == new_id + 1
+    assert G.Delete(7, "t", pool=rec) is None
+    assert G.Select(8.9, "t", as_tuple, None, rec) == (8, 4, 5, 6)  # "%d" truncates
+    G.AlterAutoIncrement("t", pool=rec)
+    G.AlterAutoIncrement("t", 100, pool=rec)
+    G.ClearTable("t", pool=rec)
+    G.ClearTable(["t", "u"], pool=rec)
+    G.ClearTable([], pool=rec)
+    assert brx_sql.GetTableNames(pool=rec) == ["t", "u"]
+    brx_sql.GetCreateTableStatement("t", pool=rec)
+    insert, select = "INSERT INTO `t` VALUES (%s, %s, %s, %s)", "SELECT * FROM `t` WHERE id = %d"
+
+    def call(*executed, commit=True):  # statements that open no transaction end without a commit
+        return [("get",), ("cursor",), *(("execute", text, params) for text, params in executed),
+                *[("commit",)] * commit, ("put",)]
+    assert rec.log == [
+        *call((select % 8, None)), *call((select % 7, None)), *call((insert, values)),
+        *call((insert, [None, 1, 2, 3])), *call(("DELETE FROM `t` WHERE id = %s", (7,))),
+        *call((select % 8, None)), *call(("ALTER TABLE `t` AUTO_INCREMENT = 1", None), commit=False),
+        *call(("ALTER TABLE `t` AUTO_INCREMENT = 100", None), commit=False), *call(("DELETE FROM `t`", None)),
+        *call(("DELETE FROM `t`", None), ("DELETE FROM `u`", None)), *call(commit=False),
+        *call(("SHOW TABLES", None), commit=False), *call(("SHOW CREATE TABLE `t`", None), commit=False)]
+    assert rec.calls("execute")[2][2] is values  # the caller's sequence itself
+    one = recorder(pool)
+    with pytest.raises(mysql.connector.Error):  # four columns, one value: the server refuses
+        G.Insert("t", ["a"], [1], pool=one)
+    assert one.calls("execute") == [("execute", "INSERT INTO `t` VALUES (%s)", [1])]
+
+
+def test_select_reads_first_row_and_leaves_connection_usable(pool, db):
+    db.run("CREATE TABLE dup (id INT, v INT)")
+    db.run("INSERT INTO dup VALUES (7, 1), (7, 2), (7, 3)")
+    assert G.Select(7, "dup", as_tuple, pool=pool) == (7, 1)
+    with G(None, pool) as cnx:
+        assert G.Select(7, "dup", as_tuple, cnx) == (7, 1)
+        assert brx_sql.Execute("SELECT 9", cnx) == [(9,)]
+    assert len(pool._CNXPool__pool) == 1  # given back each time, not lost to an unread result
+
+
+@pytest.mark.parametrize("ident, row_class, error", [
+    (7, None, TypeError), ("7", as_tuple, TypeError), (None, as_tuple, TypeError), (7, lambda *v: 1 / 0, ZeroDivisionError),
+])
+def test_select_failures_inside_block_roll_back(pool, recorder, db, table_t, ident, row_class, error):
+    rec = recorder(pool)
+    with pytest.raises(error), G(None, rec) as cnx:
+        brx_sql.Execute("UPDATE t SET a = 200", cnx)
+        G.Select(ident, "t", row_class, cnx)
+    assert rec.log[-2:] == [("rollback",), ("put",)] and db.query("SELECT a FROM t") == [(1,)]
+
+
+def test_clear_table_failure_rolls_back_and_stops(pool, recorder, table_t, db):
+    rec = recorder(pool)
+    with pytest.raises(mysql.connector.ProgrammingError):
+        G.ClearTable(["t", "missing", "u"], pool=rec)
+    assert texts(rec)[-1] == "DELETE FROM `missing`" and rec.log[-2:] == [("rollback",), ("put",)]
+    assert (db.query("SELECT COUNT(*) FROM t"), db.query("SELECT COUNT(*) FROM u")) == ([(1,)], [(1,)])
+
+
+@pytest.mark.parametrize("function, args, error", [
+    (G.Insert, ("t", [], []), ValueError), (G.Insert, ("t", ["a", "b"], [1]), ValueError),
+    (G.Insert, ("t", ["a", "b"], {"a": 1}), KeyError), (G.Insert, ("t", None, [1]), TypeError),
+    (G.Insert, ("t", ["a"], None), TypeError), (G.AlterAutoIncrement, ("t", "x"), TypeError),
+    (G.AlterAutoIncrement, ("t", None), TypeError), (brx_sql.Execute, ("",), IndexError),
+    (brx_sql.Execute, ("  \n\t ",), IndexError), (brx_sql.Execute, (None,), AttributeError),
+])
+def test_bad_input_borrows_nothing(pool, recorder, function, args, error):
+    rec = recorder(pool)
+    with pytest.raises(error):
+        function(*args, pool=rec)
+    assert rec.log == []
+
+
+def test_escaped_names_touch_only_the_named_table(pool, db):
+    escaped = WEIRD.replace("`", "``")
+    for name in ("victim", "other", escaped):
+        db.run("CREATE TABLE `%s` (id INT AUTO_INCREMENT PRIMARY KEY, a INT)" % name)
+        db.run("INSERT INTO `%s` (a) VALUES (1), (2)" % name)
+    new_id = G.Insert(WEIRD, ["id", "a"], [None, 3], pool=pool)
+    assert G.Select(new_id, WEIRD, as_tuple, pool=pool) == (new_id, 3)
+    G.Delete(1, WEIRD, pool=pool)
+    assert db.query("SELECT a FROM `%s` ORDER BY id" % escaped) == [(2,), (3,)]
+    G.ClearTable(WEIRD, pool=pool)
+    G.AlterAutoIncrement(WEIRD, 50.5, pool=pool)  # "%d" formatting
+    assert G.Insert(WEIRD, ["id", "a"], [None, 9], pool=pool) == 50
+    assert "CREATE TABLE `victim``; DROP TABLE ``other`" in brx_sql.GetCreateTableStatement(WEIRD, pool=pool)
+    assert sorted(brx_sql.GetTableNames(pool=pool)) == sorted(["other", "victim", WEIRD])
+    for name in ("victim", "other"):
+        assert db.query("SELECT a FROM %s ORDER BY id" % name) == [(1,), (2,)]
+    assert db.query("SELECT * FROM `%s`" % escaped) == [(50, 9)]
+
+
+def test_table_names_include_views(pool, db):
+    assert brx_sql.GetTableNames(pool=pool) == []
+    db.run("CREATE TABLE t1 (id INT)")
+    db.run("CREATE VIEW v1 AS SELECT * FROM t1")
+    assert sorted(brx_sql.GetTableNames(pool=pool)) == ["t1", "v1"]
+
+
+def test_create_statement_keeps_quoted_parts_and_recreates_the_table(pool, db):
+    db.run("CREATE TABLE t (id INT NOT NULL AUTO_INCREMENT, `two  words` VARCHAR(20) DEFAULT 'a   b'"
+           " COMMENT 'see AUTO_INCREMENT=7', PRIMARY KEY (id))")
+    db.run("INSERT INTO t (id) VALUES (NULL), (NULL)")
+    statement = brx_sql.GetCreateTableStatement("t", pool=pool)
+    assert statement.startswith(
+        "CREATE TABLE `t` ( `id` int(11) NOT NULL AUTO_INCREMENT, `two  words` varchar(20) DEFAULT 'a   b'"
+        " COMMENT 'see AUTO_INCREMENT=7', PRIMARY KEY (`id`) ) ENGINE=")
+    assert "AUTO_INCREMENT=3" not in statement and "\n" not in statement
+    db.run("DROP TABLE t")
+    db.run(statement)
+    db.run("INSERT INTO t (id) VALUES (NULL)")
+    assert db.query("SELECT * FROM t") == [(1, "a   b")]
+    assert brx_sql.GetCreateTableStatement("t", pool=pool) == statement
+
+
+@pytest.mark.parametrize("name, error, message", [
+    ("v", ValueError, "too many values to unpack (expected 2)"),  # a view gives four columns
+    ("missing", mysql.connector.ProgrammingError, None),
+])
+def test_create_statement_failures_give_connection_back(pool, recorder, db, name, error, message):
+    db.run("CREATE VIEW v AS SELECT 1 AS one")
+    rec = recorder(pool)
+    with pytest.raises(error) as caught:
+        brx_sql.GetCreateTableStatement(name, pool=rec)
+    assert message is None or str(caught.value) == message
+    assert rec.log[-1] == ("put",)
+    assert brx_sql.Execute("SELECT 1", pool=pool) == [(1,)] and len(pool._CNXPool__pool) == 1
+
+
+def test_select_foreign_attr_needs_nothing():
+    assert G.POOL is None and G.SelectForeignAttr(1, "c", "t") is None
