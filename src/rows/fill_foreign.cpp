@@ -12,8 +12,6 @@
 #include "statements/compose.hpp"
 #include "statements/cursor.hpp"
 
-#include <algorithm>
-#include <vector>
 
 namespace brx {
 namespace {
@@ -140,27 +138,6 @@ struct Fill {
     }
 };
 
-// The row objects whose fill is running in this thread. Rows built by hand
-// and not stored yet have no identifier for FillTrail to know them by; the
-// same object reached again is skipped all the same.
-class ObjectTrail {
-public:
-    explicit ObjectTrail(PyObject* row) {
-        already_filling_ = std::find(filling.begin(), filling.end(), row) != filling.end();
-        if (!already_filling_) filling.push_back(row);
-    }
-    ObjectTrail(const ObjectTrail&) = delete;
-    ObjectTrail& operator=(const ObjectTrail&) = delete;
-    ~ObjectTrail() {
-        if (!already_filling_) filling.pop_back();
-    }
-    bool already_filling() const { return already_filling_; }
-
-private:
-    static inline thread_local std::vector<PyObject*> filling;
-    bool already_filling_;
-};
-
 }  // namespace
 
 Ref table_fill_foreign(const Args& args) {
@@ -169,8 +146,6 @@ Ref table_fill_foreign(const Args& args) {
     if (!pool) return {};
     // A row already being filled further up this call tree is skipped, so
     // rows that point back at each other do not recurse without end.
-    ObjectTrail same_object(self);
-    if (same_object.already_filling()) return none();
     FillTrail trail(self);
     if (trail.already_filling()) return none();
     return with_guard(args[2], pool.get(), [&](PyObject* cnx) -> Ref {

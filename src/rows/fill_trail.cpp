@@ -16,6 +16,7 @@ struct RowKey {
 };
 
 thread_local std::vector<RowKey> active_fills;
+thread_local std::vector<PyObject*> active_objects;
 
 // The row's table name and positive identifier, or false when it has none.
 // Nothing here may disturb the caller: failures are cleared.
@@ -37,18 +38,26 @@ bool row_key(PyObject* row, RowKey& key) {
 }  // namespace
 
 FillTrail::FillTrail(PyObject* row) {
-    RowKey key;
-    if (!row_key(row, key)) return;
-    if (std::find(active_fills.begin(), active_fills.end(), key) != active_fills.end()) {
+    if (std::find(active_objects.begin(), active_objects.end(), row) != active_objects.end()) {
         already_filling_ = true;
         return;
     }
-    active_fills.push_back(std::move(key));
-    entered_ = true;
+    RowKey key;
+    if (row_key(row, key)) {
+        if (std::find(active_fills.begin(), active_fills.end(), key) != active_fills.end()) {
+            already_filling_ = true;
+            return;
+        }
+        active_fills.push_back(std::move(key));
+        keyed_ = true;
+    }
+    active_objects.push_back(row);
 }
 
 FillTrail::~FillTrail() {
-    if (entered_) active_fills.pop_back();
+    if (already_filling_) return;
+    active_objects.pop_back();
+    if (keyed_) active_fills.pop_back();
 }
 
 }  // namespace brx

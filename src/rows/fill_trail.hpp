@@ -1,6 +1,7 @@
 // The rows whose FillForeign is running in this thread, outermost first. A
-// row is known by its table name and its positive identifier, so the same
-// database row reached again through a fresh lookup is recognised too.
+// row is known as the same object, or by its table name and positive
+// identifier, so the same database row reached again through a fresh lookup
+// is recognised too, and so is a row built by hand and not stored yet.
 #pragma once
 
 #include "module/ref.hpp"
@@ -11,8 +12,7 @@ namespace brx {
 
 class FillTrail {
 public:
-    // Enters `row` on the trail unless it is already there (or cannot be
-    // identified: no positive integer "id").
+    // Enters `row` on the trail unless it is already there.
     explicit FillTrail(PyObject* row);
     FillTrail(const FillTrail&) = delete;
     FillTrail& operator=(const FillTrail&) = delete;
@@ -21,7 +21,7 @@ public:
     bool already_filling() const { return already_filling_; }
 
 private:
-    bool entered_ = false;
+    bool keyed_ = false;
     bool already_filling_ = false;
 };
 
