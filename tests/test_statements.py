@@ -71,7 +71,8 @@ def test_select_reads_first_row_and_leaves_connection_usable(pool, db):
 
 
 @pytest.mark.parametrize("ident, row_class, error", [
-    (7, None, TypeError), ("7", as_tuple, TypeError), (None, as_tuple, TypeError), (7, lambda *v: 1 / 0, ZeroDivisionError),
+    (7, None, TypeError), ("7", as_tuple, TypeError), (None, as_tuple, TypeError),
+    (7, lambda *v: 1 / 0, ZeroDivisionError),
 ])
 def test_select_failures_inside_block_roll_back(pool, recorder, db, table_t, ident, row_class, error):
     rec = recorder(pool)
