@@ -2,12 +2,12 @@
 fills every row it reaches and runs as one transaction; shallow fills, present attributes, rows
 reached twice, bad input."""
 import re
-import threading
 
 import mysql.connector
 import pytest
 
 from brx_sql import CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
+from tables import run_threads, store, texts
 
 
 def table(name, columns):
@@ -52,23 +52,18 @@ def graph_of(row):
         row = todo.pop()
         if id(row) not in found:
             found[id(row)] = row
-            todo += [value for value in vars(row)["_TableBase__column_values"].values() if isinstance(value, TableBase)]
+            todo += [value for value in store(row).values() if isinstance(value, TableBase)]
             todo += [member for attr in row.MULTI_FOREIGN_ATTR for member in vars(row).get(attr, ())]
     return list(found.values())
 
 
 def is_filled(row):
-    store = row._TableBase__column_values
-    return (all(isinstance(store[column], TableBase) for column in row.COLUMN_ATTRIBUTES)
+    return (all(isinstance(store(row)[column], TableBase) for column in row.COLUMN_ATTRIBUTES)
             and all(attr in vars(row) for attr in row.MULTI_FOREIGN_ATTR))
 
 
 def names(rows):
     return [row["name"] for row in rows]
-
-
-def texts(rec):
-    return [entry[1] for entry in rec.calls("execute")]
 
 
 def test_deep_fill_of_a_graph_that_points_back(tables, pool, recorder):
@@ -103,7 +98,7 @@ def test_shallow_fill_and_present_attributes(tables, pool, recorder):
                           "SELECT * FROM `pets` WHERE `owner_id` = 1"]
     # nothing reached was filled
     assert "residents" not in vars(ann["home_id"]) and all("toys" not in vars(pet) for pet in ann.pets)
-    assert [vars(pet)["_TableBase__column_values"]["owner_id"] for pet in ann.pets] == [1, 1]
+    assert [store(pet)["owner_id"] for pet in ann.pets] == [1, 1]
     # present attributes (loaded, set by a keyword, even empty) are never reloaded, but their
     # members are filled when deep
     rec.log.clear()
@@ -212,9 +207,5 @@ def test_threads_fill_their_own_copies(tables, pool):
         ann.FillForeign(pool=pool)
         found.append([names(pet.toys) for pet in ann.pets] + [names(ann["home_id"].residents[1].pets)])
 
-    threads = [threading.Thread(target=fill) for _ in range(4)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    run_threads(lambda _: fill(), range(4))
     assert found == [[["ball", "bone"], [], ["kit"]]] * 4
