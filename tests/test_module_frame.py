@@ -157,8 +157,6 @@ def test_methods_bind_like_python_functions():
     assert bound.__self__ is guard and bound.__func__ is brx_sql.CNXGuard.__dict__["__enter__"]
     assert brx_sql.CNXGuard.__enter__ is brx_sql.CNXGuard.__dict__["__enter__"]
     assert guard.Select is brx_sql.CNXGuard.Select is function("CNXGuard.Select")
-    pool = brx_sql.CNXPool(host="h", port=1)
-    assert pool._CNXPool__dbconfig == {"host": "h", "port": 1} and pool._CNXPool__pool == []
 
 
 class Unprintable:
