@@ -14,6 +14,7 @@ import pytest
 import brx_sql
 from brx_sql import CNXGuard
 from tables import run_threads
+from test_module_frame import SIGNATURES, function, raw_callable
 
 CREATE_ITEMS = "CREATE TABLE items (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(40)) ENGINE=InnoDB"
 
@@ -173,48 +174,31 @@ GARBAGE = [None, -1, 2 ** 70, 1.5, "", "no_table", "`; DROP TABLE items; --", b"
            object(), Hostile(), Hostile]
 
 
-def all_callables():
-    for cls in (brx_sql.CNXPool, brx_sql.CNXGuard, brx_sql.Cache, brx_sql.ColumnAttribute,
-                brx_sql.MultiForeignAttr, brx_sql.TableBase):
-        for value in list(vars(cls).values()):
-            function = value.__func__ if isinstance(value, staticmethod) else value
-            if type(function) is type(brx_sql.Execute):
-                yield cls, function, isinstance(value, staticmethod)
-    for function in (brx_sql.GetTableNames, brx_sql.GetCreateTableStatement, brx_sql.Execute):
-        yield None, function, True
-
-
 def test_bad_input_never_crashes_or_keeps_a_connection(pool, db, recorder):
     db.run(CREATE_ITEMS)
     rec = recorder(pool)
 
-    class Row(brx_sql.TableBase):
-        TABLE_NAME = "items"
-        COLUMN_NAMES = ["id", "name"]
+    class Row(brx_sql.TableBase):  # a row class of its own: bodies may register or mark it
+        TABLE_NAME, COLUMN_NAMES = "items", ["id", "name"]
 
-    garbage_values = GARBAGE + [Row]  # a row class of its own: bodies may register or mark it
-
-    def instance_of(cls):
-        if cls is brx_sql.TableBase:
-            return Row.__new__(Row)
-        return cls.__new__(cls)
-
-    for cls, function, static in all_callables():
-        parameters = list(inspect.signature(function).parameters)
-        takes_pool = "pool" in parameters
-        for garbage in garbage_values:
-            head = [] if static else [instance_of(cls)]
-            required = [p for p in parameters[len(head):] if p not in ("cnx", "pool", "column_tuple", "column_dict")]
-            calls = [(head + [garbage] * len(required), {"pool": rec} if takes_pool else {}),
+    for qualname in SIGNATURES:  # every callable of the module
+        called, owner = function(qualname), qualname.rpartition(".")[0]
+        cls = None if isinstance(raw_callable(qualname), staticmethod) else getattr(brx_sql, owner, None)
+        cls = Row if cls is brx_sql.TableBase else cls
+        parameters = list(inspect.signature(called).parameters)
+        required = [p for p in parameters[cls is not None:] if p not in ("cnx", "pool", "column_tuple", "column_dict")]
+        for garbage in GARBAGE + [Row]:
+            head = [] if cls is None else [cls.__new__(cls)]  # a fresh instance for each value
+            calls = [(head + [garbage] * len(required), {"pool": rec} if "pool" in parameters else {}),
                      (head + [garbage] * (len(parameters) + 2), {}),
                      (head + [garbage], {"cnx": garbage} if "cnx" in parameters else {"no_such": garbage})]
             for args, kwargs in calls:
                 try:
-                    function(*args, **kwargs)
+                    called(*args, **kwargs)
                 except Exception:
                     pass
                 gets, puts = len(rec.calls("get")), len(rec.calls("put"))
-                assert gets == puts, "%s%r left a connection borrowed" % (function.__qualname__, args)
+                assert gets == puts, "%s%r left a connection borrowed" % (qualname, args)
     assert db.query("SELECT COUNT(*) FROM items") == [(0,)]
 
 
