@@ -85,7 +85,7 @@ def test_select_failures_inside_block_roll_back(pool, recorder, db, table_t, ide
 def test_clear_table_failure_rolls_back_and_stops(pool, recorder, table_t, db):
     rec = recorder(pool)
     with pytest.raises(mysql.connector.ProgrammingError):
-        G.ClearTable(["t", "missing", "u"], pool=rec)
+        G.ClearTable(("t", "missing", "u"), pool=rec)  # any sequence of names
     assert texts(rec)[-1] == "DELETE FROM `missing`" and rec.log[-2:] == [("rollback",), ("put",)]
     assert (db.query("SELECT COUNT(*) FROM t"), db.query("SELECT COUNT(*) FROM u")) == ([(1,)], [(1,)])
 
