@@ -34,13 +34,7 @@ Ref cache_init(const Args& args) {
     return none();
 }
 
-Ref cache_get_pool(const Args& args) {
-    PyObject* pool = args[1];
-    const int given = truth(pool);
-    if (given < 0) return {};
-    if (given) return Ref::borrow(pool);
-    return get_attr(args[0], "_Cache__pool"_id);
-}
+Ref cache_get_pool(const Args& args) { return pool_or_default(args[1], args[0], "_Cache__pool"_id); }
 
 Ref cache_set_pool(const Args& args) {
     if (PyObject_SetAttr(args[0], "_Cache__pool"_id, args[1]) < 0) return {};

@@ -71,6 +71,13 @@ int lookup_attribute(PyObject* obj, PyObject* name, Ref& out) {
     return found > 0 ? 1 : 0;
 }
 
+Ref pool_or_default(PyObject* pool, PyObject* owner, PyObject* default_name) {
+    const int given = truth(pool);
+    if (given < 0) return {};
+    if (given) return Ref::borrow(pool);
+    return get_attr(owner, default_name);
+}
+
 Ref format(PyObject* format, std::initializer_list<PyObject*> args) {
     Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
     if (!tuple) return {};

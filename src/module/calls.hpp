@@ -29,6 +29,10 @@ int lookup_attribute(PyObject* obj, PyObject* name, Ref& out);
 // printf-style formatting with the interpreter's own rules: format % args.
 Ref format(PyObject* format, std::initializer_list<PyObject*> args);
 
+// `pool` when it is true, else `getattr(owner, default_name)`: how caches
+// and row objects choose the pool their operations borrow from.
+Ref pool_or_default(PyObject* pool, PyObject* owner, PyObject* default_name);
+
 // Truth value: 1, 0 or -1 with an exception set; singletons without a call.
 inline int truth(PyObject* obj) {
     if (obj == Py_True) return 1;

@@ -26,13 +26,7 @@ Ref table_is_foreign(const Args& args) { return foreign_flag(args[0], args[1]); 
 
 Ref table_is_foreign_key(const Args& args) { return foreign_flag(args[0], args[1]); }
 
-Ref table_get_pool(const Args& args) {
-    PyObject* pool = args[1];
-    const int given = truth(pool);
-    if (given < 0) return {};
-    if (given) return Ref::borrow(pool);
-    return class_setting(args[0], "POOL"_id);
-}
+Ref table_get_pool(const Args& args) { return pool_or_default(args[1], args[0], "POOL"_id); }
 
 Ref table_get_foreigns(const Args& args) {
     Ref attributes = class_setting(args[0], "COLUMN_ATTRIBUTES"_id);
