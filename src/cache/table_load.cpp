@@ -14,25 +14,9 @@
 namespace brx {
 namespace {
 
-// row_class(*row). A tuple's own item array is handed to callables that take
-// vectorcall; others (classes defined in Python) get the tuple itself as their
-// argument tuple. Either way no copy of the row is made.
-Ref build_row_object(PyObject* row_class, PyObject* row) {
-    if (!PyTuple_CheckExact(row)) {
-        Ref values = Ref::steal(PySequence_Tuple(row));
-        if (!values) return {};
-        return Ref::steal(PyObject_Call(row_class, values.get(), nullptr));
-    }
-    if (PyVectorcall_Function(row_class)) {
-        PyObject** values = reinterpret_cast<PyTupleObject*>(row)->ob_item;
-        return Ref::steal(PyObject_Vectorcall(row_class, values, static_cast<size_t>(PyTuple_GET_SIZE(row)), nullptr));
-    }
-    return Ref::steal(PyObject_Call(row_class, row, nullptr));
-}
-
 // rows[row[0]] = row_class(*row)
 bool add_row(PyObject* rows, PyObject* row_class, PyObject* row) {
-    Ref obj = build_row_object(row_class, row);
+    Ref obj = call_with_row(row_class, row);
     if (!obj) return false;
     Ref key = PyTuple_CheckExact(row) && PyTuple_GET_SIZE(row) > 0 ? Ref::borrow(PyTuple_GET_ITEM(row, 0))
                                                                      : Ref::steal(PySequence_GetItem(row, 0));

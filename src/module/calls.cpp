@@ -25,10 +25,19 @@ Ref call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> 
 }
 
 Ref call_with_row(PyObject* callable, PyObject* row) {
-    Ref values = PyTuple_Check(row) ? Ref::borrow(row) : Ref::steal(PySequence_Tuple(row));
-    if (!values) return {};
-    auto* items = &PyTuple_GET_ITEM(values.get(), 0);
-    return Ref::steal(PyObject_Vectorcall(callable, items, static_cast<size_t>(PyTuple_GET_SIZE(values.get())), nullptr));
+    if (!PyTuple_CheckExact(row)) {
+        Ref values = Ref::steal(PySequence_Tuple(row));
+        if (!values) return {};
+        return Ref::steal(PyObject_Call(callable, values.get(), nullptr));
+    }
+    // A tuple's own item array goes to callables that take vectorcall; others
+    // (classes defined in Python) get the tuple itself as their argument
+    // tuple. Either way the row is not copied.
+    if (PyVectorcall_Function(callable)) {
+        PyObject** values = reinterpret_cast<PyTupleObject*>(row)->ob_item;
+        return Ref::steal(PyObject_Vectorcall(callable, values, static_cast<size_t>(PyTuple_GET_SIZE(row)), nullptr));
+    }
+    return Ref::steal(PyObject_Call(callable, row, nullptr));
 }
 
 bool unpack_pair(PyObject* item, Ref (&out)[2]) {

@@ -1,6 +1,7 @@
 // CNXGuard.Select, SelectForeignAttr, Insert and Delete: one row, one
 // statement, one cursor, one guarded block.
 #include "connections/guard_block.hpp"
+#include "module/calls.hpp"
 #include "statements/bodies.hpp"
 #include "statements/compose.hpp"
 #include "statements/cursor.hpp"
@@ -8,17 +9,6 @@
 
 namespace brx {
 namespace {
-
-// row_class(*row); a row that is not a tuple is made one first.
-Ref build_row_object(PyObject* row_class, PyObject* row) {
-    if (PyTuple_Check(row)) {
-        PyObject* const* values = reinterpret_cast<PyTupleObject*>(row)->ob_item;
-        return Ref::steal(PyObject_Vectorcall(row_class, values, PyTuple_GET_SIZE(row), nullptr));
-    }
-    Ref values = Ref::steal(PySequence_Tuple(row));
-    if (!values) return {};
-    return Ref::steal(PyObject_Call(row_class, values.get(), nullptr));
-}
 
 Ref raise_value_error(const char* message) {
     PyErr_SetString(PyExc_ValueError, message);
@@ -63,7 +53,7 @@ Ref guard_select(const Args& args) {
         // guard can still commit on this connection.
         const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
             found = true;
-            built = build_row_object(row_class, row);
+            built = call_with_row(row_class, row);
             return built ? RowStep::Stop : RowStep::Fail;
         });
         if (!read) return {};
