@@ -54,7 +54,18 @@ private:
 inline bool bind_positional(const Function& fn, PyObject* const* args, Py_ssize_t nargs, Args& out) {
     if (nargs < fn.required || nargs > fn.positional || fn.spec->star) return false;
     out.function_ = &fn;
-    for (Py_ssize_t i = 0; i < nargs; ++i) out.slots_[i] = args[i];
+    // A fall-through copy: a loop here becomes a library call to memcpy.
+    static_assert(kMaxParams == 7);
+    switch (nargs) {
+        case 7: out.slots_[6] = args[6]; [[fallthrough]];
+        case 6: out.slots_[5] = args[5]; [[fallthrough]];
+        case 5: out.slots_[4] = args[4]; [[fallthrough]];
+        case 4: out.slots_[3] = args[3]; [[fallthrough]];
+        case 3: out.slots_[2] = args[2]; [[fallthrough]];
+        case 2: out.slots_[1] = args[1]; [[fallthrough]];
+        case 1: out.slots_[0] = args[0]; [[fallthrough]];
+        default: break;
+    }
     for (Py_ssize_t i = nargs; i < fn.positional; ++i) out.slots_[i] = PyTuple_GET_ITEM(fn.defaults, i - fn.required);
     return true;
 }
