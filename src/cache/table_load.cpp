@@ -8,8 +8,8 @@
 #include "module/calls.hpp"
 #include "module/errors.hpp"
 #include "module/names.hpp"
-#include "statements/compose.hpp"
 #include "statements/cursor.hpp"
+#include "statements/statement_texts.hpp"
 
 namespace brx {
 namespace {
@@ -61,9 +61,7 @@ Ref cache_cache(const Args& args) {
     if (!row_class) return {};
     Ref pool = resolve_pool(self, args[4]);
     if (!pool) return {};
-    Ref name = quoted_name(table);
-    if (!name) return {};
-    Ref query = compose("SELECT * FROM `%s`"_id, {name.get()});
+    Ref query = select_all_text(table);
     if (!query || !load_rows(args[3], pool.get(), query.get(), rows.get(), row_class.get())) return {};
     return rows;
 }

@@ -9,8 +9,8 @@
 #include "module/names.hpp"
 #include "rows/fill_trail.hpp"
 #include "rows/row_access.hpp"
-#include "statements/compose.hpp"
 #include "statements/cursor.hpp"
+#include "statements/statement_texts.hpp"
 
 
 namespace brx {
@@ -91,11 +91,7 @@ struct Fill {
         Ref row_class = table ? get_attr(descriptor, "_class"_id) : Ref();
         Ref id = row_class ? Ref::steal(PyObject_GetItem(self, "id"_id)) : Ref();
         if (!id) return {};
-        Ref quoted_table = quoted_name(table.get());
-        Ref quoted_column = quoted_table ? quoted_name(foreign_name.get()) : Ref();
-        if (!quoted_column) return {};
-        Ref query = compose("SELECT * FROM `%s` WHERE `%s` = %d"_id,
-                            {quoted_table.get(), quoted_column.get(), id.get()});
+        Ref query = select_by_column_text(table.get(), foreign_name.get(), id.get());
         Ref cursor = query ? open_cursor(cnx) : Ref();
         if (!cursor || !execute_statement(cursor.get(), query.get())) return {};
         Ref rows = Ref::steal(PyList_New(0));

@@ -3,8 +3,8 @@
 #include "rows/multi_foreign_rows.hpp"
 
 #include "rows/bodies.hpp"
-#include "statements/compose.hpp"
 #include "statements/cursor.hpp"
+#include "statements/statement_texts.hpp"
 
 namespace brx {
 
@@ -13,11 +13,7 @@ bool delete_rows_pointing_at(PyObject* cursor, PyObject* foreign_attr, PyObject*
     if (!table) return false;
     Ref column = get_attr(foreign_attr, "foreign_name"_id);
     if (!column) return false;
-    Ref quoted_table = quoted_name(table.get());
-    if (!quoted_table) return false;
-    Ref quoted_column = quoted_name(column.get());
-    if (!quoted_column) return false;
-    Ref statement = compose("DELETE FROM `%s` WHERE `%s` = %d"_id, {quoted_table.get(), quoted_column.get(), id});
+    Ref statement = delete_by_column_text(table.get(), column.get(), id);
     return statement && execute_statement(cursor, statement.get());
 }
 

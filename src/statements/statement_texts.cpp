@@ -17,6 +17,14 @@ Ref with_table(PyObject* format, PyObject* table, PyObject* operand) {
     if (!name) return {};
     return compose(format, {name.get(), operand});
 }
+// format % (quoted table, quoted column, id)
+Ref with_table_and_column(PyObject* format, PyObject* table, PyObject* column, PyObject* id) {
+    Ref table_name = quoted_name(table);
+    if (!table_name) return {};
+    Ref column_name = quoted_name(column);
+    if (!column_name) return {};
+    return compose(format, {table_name.get(), column_name.get(), id});
+}
 }  // namespace
 
 Ref select_by_id_text(PyObject* table, PyObject* id) {
@@ -39,5 +47,15 @@ Ref alter_auto_increment_text(PyObject* table, PyObject* value) {
 Ref delete_all_text(PyObject* table) { return with_table("DELETE FROM `%s`"_id, table); }
 
 Ref show_create_table_text(PyObject* table) { return with_table("SHOW CREATE TABLE `%s`"_id, table); }
+
+Ref select_all_text(PyObject* table) { return with_table("SELECT * FROM `%s`"_id, table); }
+
+Ref select_by_column_text(PyObject* table, PyObject* column, PyObject* id) {
+    return with_table_and_column("SELECT * FROM `%s` WHERE `%s` = %d"_id, table, column, id);
+}
+
+Ref delete_by_column_text(PyObject* table, PyObject* column, PyObject* id) {
+    return with_table_and_column("DELETE FROM `%s` WHERE `%s` = %d"_id, table, column, id);
+}
 
 }  // namespace brx

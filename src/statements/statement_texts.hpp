@@ -1,4 +1,4 @@
-// The texts of the statements sent by the statement helpers. Each takes the
+// The texts of the statements the module sends. Each takes the
 // table name as given and writes it through quoted_name(); identifiers written
 // into the text follow the "%d" conversion (a float prints truncated, a str or
 // None raises TypeError).
@@ -20,5 +20,11 @@ Ref alter_auto_increment_text(PyObject* table, PyObject* value);
 Ref delete_all_text(PyObject* table);
 // SHOW CREATE TABLE `t`
 Ref show_create_table_text(PyObject* table);
+// SELECT * FROM `t`
+Ref select_all_text(PyObject* table);
+// SELECT * FROM `t` WHERE `c` = 7
+Ref select_by_column_text(PyObject* table, PyObject* column, PyObject* id);
+// DELETE FROM `t` WHERE `c` = 7
+Ref delete_by_column_text(PyObject* table, PyObject* column, PyObject* id);
 
 }  // namespace brx
