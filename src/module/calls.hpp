@@ -20,6 +20,18 @@ Ref call_with_row(PyObject* callable, PyObject* row);
 // `a, b = item`, with the interpreter's unpacking errors.
 bool unpack_pair(PyObject* item, Ref (&out)[2]);
 
+// Calls step(item) (borrowed) for each item of `iterable`; stops at the first
+// step that fails. Returns false with an exception set.
+template <class Step>
+bool each_item(PyObject* iterable, Step&& step) {
+    Ref iterator = Ref::steal(PyObject_GetIter(iterable));
+    if (!iterator) return false;
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        if (!step(item.get())) return false;
+    }
+    return !PyErr_Occurred();
+}
+
 // The module's attribute test: 1 with the value in `out` when `obj` has the
 // attribute, 0 when fetching it failed in any way (the failure is cleared),
 // -1 with TypeError "hasattr(): attribute name must be string" for a name

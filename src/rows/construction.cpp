@@ -144,12 +144,7 @@ bool fill_defaults(PyObject* self, PyObject* column_names, PyObject* store) {
         }
         return true;
     }
-    Ref names = Ref::steal(PyObject_GetIter(column_names));
-    if (!names) return false;
-    while (Ref column = Ref::steal(PyIter_Next(names.get()))) {
-        if (!set_default(self, store, column.get(), own, skip_present)) return false;
-    }
-    return !PyErr_Occurred();
+    return each_item(column_names, [&](PyObject* column) { return set_default(self, store, column, own, skip_present); });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "module/module_state.hpp"
 #include "module/names.hpp"
 #include "rows/fill_trail.hpp"
+#include "rows/multi_foreign_rows.hpp"
 #include "rows/row_access.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
@@ -62,11 +63,9 @@ struct Fill {
         Ref id;
         const int lookup = needs_lookup(column, store.get(), id);
         if (lookup <= 0) return lookup == 0;
-        Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
-        Ref attribute = attributes ? Ref::steal(PyObject_GetItem(attributes.get(), column)) : Ref();
-        Ref table = attribute ? get_attr(attribute.get(), "foreignTableName"_id) : Ref();
-        Ref row_class = table ? get_attr(attribute.get(), "foreignClass"_id) : Ref();
-        Ref guard_class = row_class ? global("CNXGuard"_id) : Ref();
+        Ref table, row_class;
+        if (!foreign_target(self, column, table, row_class)) return false;
+        Ref guard_class = global("CNXGuard"_id);
         if (!guard_class) return false;
         Ref row = call_method(guard_class.get(), "Select"_id, {id.get(), table.get(), row_class.get(), cnx});
         return row && PyObject_SetItem(store.get(), column, row.get()) == 0;
@@ -74,14 +73,12 @@ struct Fill {
 
     bool resolve_foreign_keys() const {
         Ref foreigns = call_method(self, "_TableBase__get_foreigns"_id, {});
-        Ref iterator = foreigns ? Ref::steal(PyObject_GetIter(foreigns.get())) : Ref();
-        if (!iterator) return false;
-        while (Ref column = Ref::steal(PyIter_Next(iterator.get()))) {
-            if (!look_up_in_block(column.get())) return false;
-            Ref obj = Ref::steal(PyObject_GetItem(self, column.get()));
-            if (!obj || !fill_reached(obj.get())) return false;
-        }
-        return !PyErr_Occurred();
+        if (!foreigns) return false;
+        return each_item(foreigns.get(), [&](PyObject* column) {
+            if (!look_up_in_block(column)) return false;
+            Ref obj = Ref::steal(PyObject_GetItem(self, column));
+            return obj && fill_reached(obj.get());
+        });
     }
 
     // The rows of the other table whose `foreign_name` column holds this row's id.
@@ -113,24 +110,15 @@ struct Fill {
         }
         const int recurse = truth(deep);
         if (recurse <= 0) return recurse == 0;
-        Ref iterator = Ref::steal(PyObject_GetIter(objs.get()));
-        if (!iterator) return false;
-        while (Ref obj = Ref::steal(PyIter_Next(iterator.get()))) {
-            if (!call_method(obj.get(), "FillForeign"_id, {deep, cnx, pool})) return false;
-        }
-        return !PyErr_Occurred();
+        return each_item(objs.get(), [&](PyObject* obj) {
+            return static_cast<bool>(call_method(obj, "FillForeign"_id, {deep, cnx, pool}));
+        });
     }
 
     bool load_list_attributes() const {
-        Ref multi_foreign = get_attr(self, "MULTI_FOREIGN_ATTR"_id);
-        Ref items = multi_foreign ? call_method(multi_foreign.get(), "items"_id, {}) : Ref();
-        Ref iterator = items ? Ref::steal(PyObject_GetIter(items.get())) : Ref();
-        if (!iterator) return false;
-        while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-            Ref pair[2];
-            if (!unpack_pair(item.get(), pair) || !fill_list_attribute(pair[0].get(), pair[1].get())) return false;
-        }
-        return !PyErr_Occurred();
+        return each_multi_foreign(self, [&](PyObject* attr_name, PyObject* descriptor) {
+            return fill_list_attribute(attr_name, descriptor);
+        });
     }
 };
 

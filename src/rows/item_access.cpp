@@ -14,14 +14,8 @@ namespace {
 // Looks the referenced row up (through the class's cache when it has one) and
 // keeps the row object in place of the identifier.
 Ref resolve_foreign_key(PyObject* self, PyObject* store, PyObject* name, PyObject* id) {
-    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
-    if (!attributes) return {};
-    Ref attribute = Ref::steal(PyObject_GetItem(attributes.get(), name));
-    if (!attribute) return {};
-    Ref table = get_attr(attribute.get(), "foreignTableName"_id);
-    if (!table) return {};
-    Ref row_class = get_attr(attribute.get(), "foreignClass"_id);
-    if (!row_class) return {};
+    Ref table, row_class;
+    if (!foreign_target(self, name, table, row_class)) return {};
     Ref cache = class_setting(self, "CACHE"_id);
     if (!cache) return {};
     Ref value;

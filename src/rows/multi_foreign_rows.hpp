@@ -7,18 +7,6 @@
 
 namespace brx {
 
-// Calls step(item) (borrowed) for each item of `iterable`; stops at the first
-// step that fails. Returns false with an exception set.
-template <class Step>
-bool each_item(PyObject* iterable, Step&& step) {
-    Ref iterator = Ref::steal(PyObject_GetIter(iterable));
-    if (!iterator) return false;
-    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-        if (!step(item.get())) return false;
-    }
-    return !PyErr_Occurred();
-}
-
 // Calls visit(attr_name, foreign_attr) for each pair of
 // row.MULTI_FOREIGN_ATTR.items(), in the dict's order.
 template <class Visit>

@@ -153,6 +153,17 @@ int is_foreign_key(const RowView& row, PyObject* name) {
     return flag ? truth(flag.get()) : -1;
 }
 
+bool foreign_target(PyObject* self, PyObject* name, Ref& table, Ref& row_class) {
+    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
+    if (!attributes) return false;
+    Ref attribute = Ref::steal(PyObject_GetItem(attributes.get(), name));
+    if (!attribute) return false;
+    table = get_attr(attribute.get(), "foreignTableName"_id);
+    if (!table) return false;
+    row_class = get_attr(attribute.get(), "foreignClass"_id);
+    return static_cast<bool>(row_class);
+}
+
 Ref row_pool(PyObject* self, PyObject* pool) { return call_method(self, "_TableBase__get_pool"_id, {pool}); }
 
 }  // namespace brx

@@ -68,6 +68,10 @@ private:
 // `self._TableBase__is_foreign_key(name)` as a truth value: 1, 0 or -1.
 int is_foreign_key(const RowView& row, PyObject* name);
 
+// The table and row class that foreign-key column `name` points at:
+// COLUMN_ATTRIBUTES[name].foreignTableName and .foreignClass.
+bool foreign_target(PyObject* self, PyObject* name, Ref& table, Ref& row_class);
+
 // `self._TableBase__get_pool(pool)`
 Ref row_pool(PyObject* self, PyObject* pool);
 

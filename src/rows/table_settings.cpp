@@ -31,20 +31,18 @@ Ref table_get_pool(const Args& args) { return pool_or_default(args[1], args[0], 
 Ref table_get_foreigns(const Args& args) {
     Ref attributes = class_setting(args[0], "COLUMN_ATTRIBUTES"_id);
     if (!attributes) return {};
-    Ref items = Ref::steal(PyObject_CallMethodNoArgs(attributes.get(), "items"_id));
-    Ref iterator = items ? Ref::steal(PyObject_GetIter(items.get())) : Ref();
+    Ref items = call_method(attributes.get(), "items"_id, {});
     Ref foreigns = Ref::steal(PyList_New(0));
-    if (!iterator || !foreigns) return {};
-    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-        Ref key = Ref::steal(PySequence_GetItem(item.get(), 0));
-        Ref descriptor = key ? Ref::steal(PySequence_GetItem(item.get(), 1)) : Ref();
+    if (!items || !foreigns) return {};
+    const bool done = each_item(items.get(), [&](PyObject* item) {
+        Ref key = Ref::steal(PySequence_GetItem(item, 0));
+        Ref descriptor = key ? Ref::steal(PySequence_GetItem(item, 1)) : Ref();
         Ref flag = descriptor ? get_attr(descriptor.get(), "isForeignKey"_id) : Ref();
-        if (!flag) return {};
+        if (!flag) return false;
         const int foreign = truth(flag.get());
-        if (foreign < 0 || (foreign && PyList_Append(foreigns.get(), key.get()) < 0)) return {};
-    }
-    if (PyErr_Occurred()) return {};
-    return foreigns;
+        return foreign == 0 || (foreign > 0 && PyList_Append(foreigns.get(), key.get()) == 0);
+    });
+    return done ? std::move(foreigns) : Ref();
 }
 
 }  // namespace brx

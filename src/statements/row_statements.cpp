@@ -26,14 +26,12 @@ Ref insert_params(PyObject* names, PyObject* values, Py_ssize_t column_count) {
         return Ref::borrow(values);
     }
     Ref params = Ref::steal(PyList_New(0));
-    Ref iterator = Ref::steal(PyObject_GetIter(names));
-    if (!params || !iterator) return {};
-    while (Ref name = Ref::steal(PyIter_Next(iterator.get()))) {
-        Ref value = Ref::steal(PyObject_GetItem(values, name.get()));
-        if (!value || PyList_Append(params.get(), value.get()) < 0) return {};
-    }
-    if (PyErr_Occurred()) return {};
-    return params;
+    if (!params) return {};
+    const bool done = each_item(names, [&](PyObject* name) {
+        Ref value = Ref::steal(PyObject_GetItem(values, name));
+        return value && PyList_Append(params.get(), value.get()) == 0;
+    });
+    return done ? std::move(params) : Ref();
 }
 
 }  // namespace

@@ -52,14 +52,11 @@ Ref guard_clear_table(const Args& args) {
     return with_guard(args[1], args[2], [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor) return {};
-        Ref iterator = Ref::steal(PyObject_GetIter(tables.get()));
-        if (!iterator) return {};
-        while (Ref table = Ref::steal(PyIter_Next(iterator.get()))) {
-            Ref text = delete_all_text(table.get());
-            if (!text || !execute_statement(cursor.get(), text.get())) return {};
-        }
-        if (PyErr_Occurred()) return {};
-        return none();
+        const bool done = each_item(tables.get(), [&](PyObject* table) {
+            Ref text = delete_all_text(table);
+            return text && execute_statement(cursor.get(), text.get());
+        });
+        return done ? none() : Ref();
     });
 }
 
