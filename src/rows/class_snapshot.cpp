@@ -24,12 +24,12 @@ PyObject* plain_value(PyTypeObject* type, PyObject* name) {
     return value && !Py_TYPE(value)->tp_descr_get ? value : nullptr;
 }
 
-bool is_own(PyTypeObject* type, PyObject* name, Body body) {
+}  // namespace
+
+bool class_runs_own(PyTypeObject* type, PyObject* name, Body body) {
     PyObject* found = _PyType_Lookup(type, name);
     return found && Py_TYPE(found) == FunctionType && reinterpret_cast<Function*>(found)->spec->body == body;
 }
-
-}  // namespace
 
 const ClassSnapshot* class_snapshot(PyTypeObject* type) {
     ClassSnapshot& slot = snapshots[(reinterpret_cast<std::uintptr_t>(type) >> 6) % snapshots.size()];
@@ -40,8 +40,8 @@ const ClassSnapshot* class_snapshot(PyTypeObject* type) {
     fresh.column_attributes = plain_value(type, "COLUMN_ATTRIBUTES"_id);
     fresh.multi_foreign_attr = plain_value(type, "MULTI_FOREIGN_ATTR"_id);
     fresh.shadows_store = _PyType_Lookup(type, "_TableBase__column_values"_id) != nullptr;
-    fresh.own_is_foreign_key = is_own(type, "_TableBase__is_foreign_key"_id, table_is_foreign_key);
-    fresh.own_get_default = is_own(type, "_TableBase__get_default"_id, table_get_default);
+    fresh.own_is_foreign_key = class_runs_own(type, "_TableBase__is_foreign_key"_id, table_is_foreign_key);
+    fresh.own_get_default = class_runs_own(type, "_TableBase__get_default"_id, table_get_default);
     // The lookups above assign a version tag when the class had none.
     if (!has_valid_version(type)) return nullptr;
     fresh.version = type->tp_version_tag;

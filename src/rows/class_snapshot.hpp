@@ -3,7 +3,7 @@
 // base) is assigned, so a snapshot taken under one tag stays exact until then.
 #pragma once
 
-#include "module/ref.hpp"
+#include "module/signature.hpp"
 
 namespace brx {
 
@@ -22,6 +22,10 @@ struct ClassSnapshot {
     // _TableBase__get_default is the module's own method.
     bool own_get_default = false;
 };
+
+// True when `type` finds the module's own function with body `body` under
+// `name`: the class does not override that method.
+bool class_runs_own(PyTypeObject* type, PyObject* name, Body body);
 
 // The snapshot of `type`, or null when the class has no valid version tag.
 const ClassSnapshot* class_snapshot(PyTypeObject* type);

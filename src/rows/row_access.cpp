@@ -32,13 +32,10 @@ int contains_name(PyObject* names, PyObject* name) {
 }
 
 bool is_own_method(PyObject* obj, PyObject* method_name, Body body) {
-    PyTypeObject* type = Py_TYPE(obj);
-    if (type->tp_getattro != PyObject_GenericGetAttr) return false;
-    PyObject* found = _PyType_Lookup(type, method_name);
-    if (!found || Py_TYPE(found) != FunctionType) return false;
     // Instance attributes named like these private methods are not looked
     // for: finding them would cost the instance dict on every item read.
-    return reinterpret_cast<Function*>(found)->spec->body == body;
+    PyTypeObject* type = Py_TYPE(obj);
+    return type->tp_getattro == PyObject_GenericGetAttr && class_runs_own(type, method_name, body);
 }
 
 RowView::RowView(PyObject* self)
@@ -113,10 +110,7 @@ int RowView::find(PyObject* name, Ref& out) const {
 
 bool RowView::runs_own(PyObject* name, Body body) const {
     if (generic_) return is_own_method(self_, name, body);
-    PyObject* found = _PyType_Lookup(type_, name);
-    if (!found || Py_TYPE(found) != FunctionType) return false;
-    if (reinterpret_cast<Function*>(found)->spec->body != body) return false;
-    if (own_attribute(name)) return false;
+    if (!class_runs_own(type_, name, body) || own_attribute(name)) return false;
     if (!PyErr_Occurred()) return true;
     PyErr_Clear();
     return false;
