@@ -1,0 +1,68 @@
+"""Running the code examples of the README and docs/ against a test server.
+
+Every ```python block of a Markdown file is an example that must run. The blocks of one file run
+in order in one namespace, so a later block may use what an earlier one defined, as a reader would.
+
+Examples show ordinary connection settings (a host, a socket, `failover=[...]`); while a file runs,
+`mysql.connector.connect` is replaced by one that keeps the example's other settings (user,
+password, autocommit, use_pure...) but connects to the test server and database given instead.
+"""
+import re
+import textwrap
+
+import mysql.connector
+
+# Settings that say which server and account to use; the test target's replace them.
+TARGET_KEYS = ("host", "port", "unix_socket", "database", "db", "failover", "user", "password")
+
+_BLOCK = re.compile(r"^```python[^\n]*\n(.*?)^```", re.MULTILINE | re.DOTALL)
+
+
+def python_blocks(text):
+    """(line number, code) of every ```python block of a Markdown text, in order."""
+    blocks = []
+    for match in _BLOCK.finditer(text):
+        line = text.count("\n", 0, match.start(1)) + 1
+        blocks.append((line, textwrap.dedent(match.group(1))))
+    return blocks
+
+
+class redirected_connect:
+    """Context manager: mysql.connector.connect goes to `target` (connection settings) instead."""
+
+    def __init__(self, target):
+        self.target = dict(target)
+        self.real = None
+
+    def __enter__(self):
+        self.real = mysql.connector.connect
+        real, target = self.real, self.target
+
+        def connect(*args, **settings):
+            kept = {key: value for key, value in settings.items() if key not in TARGET_KEYS}
+            if "failover" in target:
+                # The connector writes into the dicts it is given: hand it copies.
+                kept["failover"] = tuple(dict(server) for server in target["failover"])
+                kept.update({k: v for k, v in target.items() if k != "failover"})
+            else:
+                kept.update(target)
+            return real(**kept)
+
+        mysql.connector.connect = connect
+        return self
+
+    def __exit__(self, *exc):
+        mysql.connector.connect = self.real
+
+
+def run_document(path, target, namespace=None):
+    """Runs every python block of the file at `path`, in order, with connections redirected."""
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    namespace = {"__name__": "__doc_example__"} if namespace is None else namespace
+    with redirected_connect(target):
+        for line, code in python_blocks(text):
+            # Blank lines in front keep the traceback's line numbers those of the file.
+            compiled = compile("\n" * (line - 1) + code, str(path), "exec")
+            exec(compiled, namespace)
+    return namespace
