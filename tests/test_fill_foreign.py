@@ -174,7 +174,6 @@ class Triples(dict):
 
 
 BAD = [
-    (replaced(home_id=None), AttributeError, "'NoneType' object has no attribute 'FillForeign'"),
     (replaced(work_id="2"), AttributeError, "'str' object has no attribute 'FillForeign'"),
     (replaced(id=None), TypeError, "%d format: a real number is required, not NoneType"),
     (replaced(id="1"), TypeError, "%d format: a real number is required, not str"),

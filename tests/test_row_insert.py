@@ -64,7 +64,7 @@ def test_insert_of_stored_row_stores_only_what_is_new(tables, pool, db, recorder
 
 
 @pytest.mark.parametrize("breaks, error", [
-    (lambda p: p.__setitem__("home_id", None), TypeError),
+    (lambda p: p.__setitem__("home_id", "h1"), TypeError),  # neither a row, an identifier nor NULL
     (lambda p: p.__setitem__("id", None), TypeError),
     (lambda p: p.__setitem__("id", "0"), TypeError),
     (lambda p: p["home_id"].__setitem__("id", None), TypeError),

@@ -5,14 +5,13 @@
 
 #include "connections/guard_block.hpp"
 #include "module/calls.hpp"
-#include "module/module_state.hpp"
 #include "module/names.hpp"
 #include "rows/fill_trail.hpp"
+#include "rows/foreign_lookup.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/row_access.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
-
 
 namespace brx {
 namespace {
@@ -29,55 +28,15 @@ struct Fill {
         return static_cast<bool>(call_method(obj, "FillForeign"_id, {deep, cnx, pool}));
     }
 
-    // 1 when item read of `column` would look a stored identifier up in the
-    // database (no cache), 0 when it would not, -1 on failure.
-    int needs_lookup(PyObject* column, PyObject* store, Ref& id) const {
-        if (!PyUnicode_Check(column)) return 0;  // item read reports it
-        id = Ref::steal(PyObject_GetItem(store, column));
-        if (!id) {
-            PyErr_Clear();  // item read reports a column missing from the store
-            return 0;
-        }
-        if (!PyLong_Check(id.get())) return 0;
-        Ref attribute;
-        const int shadowed = lookup_attribute(self, column, attribute);
-        if (shadowed != 0) return shadowed < 0 ? -1 : 0;
-        Ref column_names = class_setting(self, "COLUMN_NAMES"_id);
-        if (!column_names) return -1;
-        const int is_column = contains_name(column_names.get(), column);
-        if (is_column <= 0) return is_column;
-        Ref foreign = call_method(self, "_TableBase__is_foreign_key"_id, {column});
-        const int is_foreign = foreign ? truth(foreign.get()) : -1;
-        if (is_foreign <= 0) return is_foreign;
-        Ref cache = class_setting(self, "CACHE"_id);
-        if (!cache) return -1;
-        return cache.get() == Py_None;
-    }
-
-    // Looks a stored identifier up on this block's connection, as item read
-    // would on a connection of its own, so the lookup sees this transaction's
-    // rows and needs no pool besides the one the fill was given.
-    bool look_up_in_block(PyObject* column) const {
-        Ref store = get_attr(self, "_TableBase__column_values"_id);
-        if (!store) return false;
-        Ref id;
-        const int lookup = needs_lookup(column, store.get(), id);
-        if (lookup <= 0) return lookup == 0;
-        Ref table, row_class;
-        if (!foreign_target(self, column, table, row_class)) return false;
-        Ref guard_class = global("CNXGuard"_id);
-        if (!guard_class) return false;
-        Ref row = call_method(guard_class.get(), "Select"_id, {id.get(), table.get(), row_class.get(), cnx});
-        return row && PyObject_SetItem(store.get(), column, row.get()) == 0;
-    }
-
     bool resolve_foreign_keys() const {
         Ref foreigns = call_method(self, "_TableBase__get_foreigns"_id, {});
         if (!foreigns) return false;
         return each_item(foreigns.get(), [&](PyObject* column) {
-            if (!look_up_in_block(column)) return false;
+            if (!resolve_foreign_on(self, column, cnx)) return false;
             Ref obj = Ref::steal(PyObject_GetItem(self, column));
-            return obj && fill_reached(obj.get());
+            if (!obj) return false;
+            // A NULL key points nowhere: there is nothing to fill.
+            return obj.get() == Py_None || fill_reached(obj.get());
         });
     }
 

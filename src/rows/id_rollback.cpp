@@ -105,17 +105,6 @@ bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* c
     return PyObject_SetItem(row, "id"_id, new_id) == 0;
 }
 
-bool clear_row_id(PyObject* row, PyObject* cnx) {
-    Ref zero = Ref::steal(PyLong_FromLong(0));
-    if (!zero) return false;
-    if (RollbackScope* scope = RollbackScope::owning(cnx)) {
-        Ref old_id = Ref::steal(PyObject_GetItem(row, "id"_id));
-        if (!old_id) return false;
-        scope->record_id(row, old_id.get());
-    }
-    return PyObject_SetItem(row, "id"_id, zero.get()) == 0;
-}
-
 bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx) {
     if (RollbackScope* scope = RollbackScope::owning(cnx)) scope->record_cache_entry(cache, table, id, row);
     return static_cast<bool>(call_method(cache, "Insert"_id, {row, table, cnx}));

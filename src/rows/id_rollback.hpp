@@ -62,8 +62,6 @@ private:
 
 // row["id"] = new_id; remembers `old_id` when an open scope owns `cnx`.
 bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* cnx);
-// row["id"] = 0, for a stored row about to be inserted anew; remembers its id.
-bool clear_row_id(PyObject* row, PyObject* cnx);
 // cache.Insert(row, table, cnx); remembers the entry it replaces under `id`.
 bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx);
 

@@ -8,6 +8,7 @@
 #include "connections/guard_block.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
+#include "rows/referenced_rows.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -37,33 +38,6 @@ public:
 private:
     PyObject* row_;
 };
-
-// 1 when `id` <= 0 (not stored yet), 0 when stored, -1 on error.
-int not_stored(PyObject* id) {
-    Ref zero = Ref::steal(PyLong_FromLong(0));
-    if (!zero) return -1;
-    return PyObject_RichCompareBool(id, zero.get(), Py_LE);
-}
-
-// Stores every referenced row not stored yet; returns column -> identifier.
-Ref store_referenced_rows(PyObject* self, PyObject* foreigns, PyObject* cnx, PyObject* pool) {
-    Ref foreign_ids = Ref::steal(PyDict_New());
-    if (!foreign_ids) return {};
-    const bool done = each_item(foreigns, [&](PyObject* foreign) {
-        Ref obj = Ref::steal(PyObject_GetItem(self, foreign));
-        if (!obj) return false;
-        Ref id = Ref::steal(PyObject_GetItem(obj.get(), "id"_id));
-        if (!id) return false;
-        const int is_new = not_stored(id.get());
-        if (is_new < 0) return false;
-        if (is_new) {
-            id = call_method(obj.get(), "Insert"_id, {cnx, pool});
-            if (!id) return false;
-        }
-        return PyObject_SetItem(foreign_ids.get(), foreign, id.get()) == 0;
-    });
-    return done ? std::move(foreign_ids) : Ref();
-}
 
 // The values for the INSERT: the row's own store, or a copy of it with each
 // foreign-key column holding the referenced row's identifier.

@@ -2,19 +2,69 @@
 // rows of other tables that a row's multi-foreign attributes are made of.
 #include "rows/multi_foreign_rows.hpp"
 
+#include "cache/cache_state.hpp"
 #include "rows/bodies.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 
 namespace brx {
 
-bool delete_rows_pointing_at(PyObject* cursor, PyObject* foreign_attr, PyObject* id) {
+namespace {
+
+// The CACHE of the descriptor's row class; null without an exception when
+// there is none (a descriptor or class without one counts as no cache).
+Ref class_cache(PyObject* foreign_attr) {
+    Ref row_class, cache;
+    if (lookup_attribute(foreign_attr, "_class"_id, row_class) <= 0 ||
+        lookup_attribute(row_class.get(), "CACHE"_id, cache) <= 0 || cache.get() == Py_None) {
+        PyErr_Clear();
+        return {};
+    }
+    return cache;
+}
+
+// The first column of every row of the statement's result.
+Ref selected_ids(PyObject* cursor, PyObject* statement) {
+    if (!execute_statement(cursor, statement)) return {};
+    Ref ids = Ref::steal(PyList_New(0));
+    if (!ids) return {};
+    const bool read = for_each_row(cursor, [&](PyObject* row) {
+        Ref id = Ref::steal(PySequence_GetItem(row, 0));
+        return id && PyList_Append(ids.get(), id.get()) == 0 ? RowStep::Next : RowStep::Fail;
+    });
+    return read ? std::move(ids) : Ref();
+}
+
+// Drops the rows `ids` of `table` from `cache`: straight from the module's own
+// cache dicts, through Delete for any other kind of cache.
+bool forget_cached_rows(PyObject* cache, PyObject* table, PyObject* ids, PyObject* cnx) {
+    Ref tables;
+    if (lookup_attribute(cache, "_Cache__obj_dict"_id, tables) > 0 && PyDict_Check(tables.get())) {
+        PyObject* rows = PyDict_GetItemWithError(tables.get(), table);
+        if (!rows) return !PyErr_Occurred();
+        Ref held = Ref::borrow(rows);
+        return each_item(ids, [&](PyObject* id) { return discard_entry(held.get(), id); });
+    }
+    PyErr_Clear();
+    return each_item(ids, [&](PyObject* id) { return static_cast<bool>(call_method(cache, "Delete"_id, {id, table, cnx})); });
+}
+
+}  // namespace
+
+bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* foreign_attr, PyObject* id, PyObject* kept) {
     Ref table = get_attr(foreign_attr, "foreign_attr_table"_id);
     if (!table) return false;
     Ref column = get_attr(foreign_attr, "foreign_name"_id);
     if (!column) return false;
-    Ref statement = delete_by_column_text(table.get(), column.get(), id);
-    return statement && execute_statement(cursor, statement.get());
+    Ref cache = class_cache(foreign_attr);
+    Ref gone;
+    if (cache) {
+        Ref query = select_ids_by_column_text(table.get(), column.get(), id, kept);
+        if (!query || !(gone = selected_ids(cursor, query.get()))) return false;
+    }
+    Ref statement = delete_by_column_text(table.get(), column.get(), id, kept);
+    if (!statement || !execute_statement(cursor, statement.get())) return false;
+    return !cache || forget_cached_rows(cache.get(), table.get(), gone.get(), cnx);
 }
 
 // Each held row is made to point at this row object and goes through its own
@@ -42,7 +92,7 @@ Ref table_delete_multi_foreign_attr(const Args& args) {
     Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
     if (!id) return {};
     const bool done = each_multi_foreign(self, [&](PyObject*, PyObject* foreign_attr) {
-        return delete_rows_pointing_at(cursor.get(), foreign_attr, id.get());
+        return delete_rows_pointing_at(args[1], cursor.get(), foreign_attr, id.get());
     });
     return done ? none() : Ref();
 }

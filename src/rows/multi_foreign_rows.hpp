@@ -33,7 +33,12 @@ bool each_held_multi_foreign(PyObject* row, Visit&& visit) {
     });
 }
 
-// DELETE FROM `foreign_attr_table` WHERE `foreign_name` = id, on `cursor`.
-bool delete_rows_pointing_at(PyObject* cursor, PyObject* foreign_attr, PyObject* id);
+// DELETE FROM `foreign_attr_table` WHERE `foreign_name` = id, on `cursor` (a
+// cursor of `cnx`), sparing the rows whose identifiers are in the list `kept`
+// when one is given. When the descriptor's row class has a cache, the deleted
+// rows' identifiers are selected first and the cache forgets them, so it never
+// hands out rows that are gone.
+bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* foreign_attr, PyObject* id,
+                             PyObject* kept = nullptr);
 
 }  // namespace brx

@@ -1,87 +1,145 @@
 // TableBase.Update: writes every column but "id" back with one UPDATE, foreign
-// keys as their referenced rows' identifiers, and by default rewrites the rows
-// of the multi-foreign attributes the row holds (deleted and inserted anew).
-// Attributes never loaded on this row object are left alone in the database:
-// deleting their rows would lose them, as nothing here could write them back.
+// keys as their referenced rows' identifiers (a NULL key as NULL, a referenced
+// row not stored yet inserted first), and by default makes the database hold
+// exactly the rows of the multi-foreign lists the row holds, each under its own
+// identifier: stored rows are written back in place, new rows are inserted and
+// the rows no longer held are deleted. Renumbering them instead would break
+// whatever points at them. Lists never loaded on this row object are left alone
+// in the database: nothing here could write their rows back.
 #include "rows/bodies.hpp"
 
 #include "connections/guard_block.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
+#include "rows/referenced_rows.hpp"
 #include "statements/compose.hpp"
 #include "statements/cursor.hpp"
-
-#include <utility>
-#include <vector>
 
 namespace brx {
 namespace {
 
-Ref value_for_update(PyObject* self, PyObject* column) {
+// What can be settled before a connection is borrowed: the statement text, and
+// that the row is stored at all.
+struct UpdateStatement {
+    Ref further;  // COLUMN_NAMES[2:]
+    Ref second;   // COLUMN_NAMES[1]
+    Ref text;
+};
+
+bool refuse_unstored(PyObject* self, PyObject* id) {
+    const int is_new = not_stored(id);
+    if (is_new <= 0) return is_new == 0;
+    // Its UPDATE would touch nothing, and its held rows would point at no row.
+    Ref table = get_attr(self, "TABLE_NAME"_id);
+    if (table)
+        PyErr_Format(PyExc_ValueError, "cannot Update a row of table %S that is not stored yet (id = %R): Insert it first",
+                     table.get(), id);
+    return false;
+}
+
+// ", `col` = %s" for each column from the third on.
+Ref further_assignments(PyObject* further) {
+    Ref pieces = Ref::steal(PyList_New(0));
+    if (!pieces) return {};
+    const bool done = each_item(further, [&](PyObject* column) {
+        Ref quoted = quoted_name(column);
+        Ref piece = quoted ? compose(", `%s` = %%s"_id, {quoted.get()}) : Ref();
+        return piece && PyList_Append(pieces.get(), piece.get()) == 0;
+    });
+    return done ? Ref::steal(PyUnicode_Join(""_id, pieces.get())) : Ref();
+}
+
+bool compose_update(PyObject* self, UpdateStatement& out) {
+    Ref names = get_attr(self, "COLUMN_NAMES"_id);
+    if (!names) return false;
+    out.further = Ref::steal(PySequence_GetSlice(names.get(), 2, PY_SSIZE_T_MAX));
+    if (!out.further) return false;
+    Ref content = further_assignments(out.further.get());
+    if (!content) return false;
+    out.second = Ref::steal(PySequence_GetItem(names.get(), 1));
+    if (!out.second) return false;
+    Ref table = get_attr(self, "TABLE_NAME"_id);
+    Ref quoted_table = table ? quoted_name(table.get()) : Ref();
+    Ref quoted_second = quoted_table ? quoted_name(out.second.get()) : Ref();
+    Ref id = quoted_second ? Ref::steal(PyObject_GetItem(self, "id"_id)) : Ref();
+    if (!id) return false;
+    out.text = compose("UPDATE `%s` SET `%s` = %%s%s WHERE id = %d"_id,
+                       {quoted_table.get(), quoted_second.get(), content.get(), id.get()});
+    return out.text && refuse_unstored(self, id.get());
+}
+
+// The value `column` is written with; a foreign key's referenced row is made
+// ready first (resolved on this connection, inserted when new).
+Ref value_for_update(PyObject* self, PyObject* column, PyObject* cnx, PyObject* pool) {
+    Ref is_foreign_key = call_method(self, "_TableBase__is_foreign_key"_id, {column});
+    const int foreign = is_foreign_key ? truth(is_foreign_key.get()) : -1;
+    if (foreign < 0) return {};
+    if (foreign && !referenced_identifier(self, column, cnx, pool)) return {};
     return call_method(self, "_TableBase__column_value_for_update"_id, {column});
 }
 
-// ", `col` = %s" for each column from the third on, and their values.
-bool further_assignments(PyObject* self, PyObject* names, Ref& content, Ref& values) {
-    Ref further = Ref::steal(PySequence_GetSlice(names, 2, PY_SSIZE_T_MAX));
-    if (!further) return false;
-    Ref pieces = Ref::steal(PyList_New(0));
-    values = Ref::steal(PyList_New(0));
-    if (!pieces || !values) return false;
-    const bool done = each_item(further.get(), [&](PyObject* column) {
-        Ref quoted = quoted_name(column);
-        if (!quoted) return false;
-        Ref piece = compose(", `%s` = %%s"_id, {quoted.get()});
-        if (!piece || PyList_Append(pieces.get(), piece.get()) < 0) return false;
-        Ref value = value_for_update(self, column);
+// The parameters in statement order: the second column's value first, though
+// it is computed after the others.
+Ref update_values(PyObject* self, const UpdateStatement& statement, PyObject* cnx, PyObject* pool) {
+    Ref values = Ref::steal(PyList_New(0));
+    if (!values) return {};
+    const bool done = each_item(statement.further.get(), [&](PyObject* column) {
+        Ref value = value_for_update(self, column, cnx, pool);
         return value && PyList_Append(values.get(), value.get()) == 0;
     });
-    if (!done) return false;
-    content = Ref::steal(PyUnicode_Join(""_id, pieces.get()));
-    return static_cast<bool>(content);
+    if (!done) return {};
+    Ref second = value_for_update(self, statement.second.get(), cnx, pool);
+    if (!second || PyList_Insert(values.get(), 0, second.get()) < 0) return {};
+    return values;
 }
 
-// The UPDATE text and its parameters, built before any connection is borrowed.
-bool compose_update(PyObject* self, Ref& statement, Ref& values) {
-    Ref names = get_attr(self, "COLUMN_NAMES"_id);
-    if (!names) return false;
-    Ref content;
-    if (!further_assignments(self, names.get(), content, values)) return false;
-    Ref second = Ref::steal(PySequence_GetItem(names.get(), 1));
-    if (!second) return false;
-    Ref second_value = value_for_update(self, second.get());
-    if (!second_value || PyList_Insert(values.get(), 0, second_value.get()) < 0) return false;
-
-    Ref table = get_attr(self, "TABLE_NAME"_id);
-    if (!table) return false;
-    Ref quoted_table = quoted_name(table.get());
-    if (!quoted_table) return false;
-    Ref quoted_second = quoted_name(second.get());
-    if (!quoted_second) return false;
-    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
-    if (!id) return false;
-    statement = compose("UPDATE `%s` SET `%s` = %%s%s WHERE id = %d"_id,
-                        {quoted_table.get(), quoted_second.get(), content.get(), id.get()});
-    return static_cast<bool>(statement);
-}
-
-// Deletes the rows of each held multi-foreign attribute, marks the held row
-// objects new, and inserts them again pointing at this row.
-bool rewrite_held_multi_foreign(PyObject* self, PyObject* cnx) {
-    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
-    if (!id) return false;
-    std::vector<Ref> held_lists;
-    Ref cursor;
-    const bool deleted = each_held_multi_foreign(self, [&](PyObject* foreign_attr, PyObject* held) {
-        if (!cursor && !(cursor = open_cursor(cnx))) return false;
-        held_lists.push_back(Ref::borrow(held));
-        return delete_rows_pointing_at(cursor.get(), foreign_attr, id.get());
+// The identifiers of the held rows that are stored already.
+Ref stored_identifiers(PyObject* held) {
+    Ref ids = Ref::steal(PyList_New(0));
+    if (!ids) return {};
+    const bool done = each_item(held, [&](PyObject* obj) {
+        Ref id = Ref::steal(PyObject_GetItem(obj, "id"_id));
+        const int is_new = id ? not_stored(id.get()) : -1;
+        if (is_new < 0) return false;
+        return is_new || PyList_Append(ids.get(), id.get()) == 0;
     });
-    if (!deleted) return false;
-    for (const Ref& held : held_lists) {
-        if (!each_item(held.get(), [&](PyObject* obj) { return clear_row_id(obj, cnx); })) return false;
-    }
-    return static_cast<bool>(call_method(self, "_TableBase__insert_multi_foreign_attr"_id, {cnx}));
+    return done ? std::move(ids) : Ref();
+}
+
+// A held row, made to point at `owner`: a stored one is written back in place
+// and stores what around it is new, a new one is inserted.
+bool write_held_row(PyObject* obj, PyObject* foreign_name, PyObject* owner, PyObject* cnx) {
+    if (PyObject_SetItem(obj, foreign_name, owner) < 0) return false;
+    Ref id = Ref::steal(PyObject_GetItem(obj, "id"_id));
+    const int is_new = id ? not_stored(id.get()) : -1;
+    if (is_new < 0) return false;
+    if (is_new) return static_cast<bool>(call_method(obj, "Insert"_id, {cnx}));
+    return call_method(obj, "Update"_id, {Py_False, cnx}) &&
+           call_method(obj, "_TableBase__insert_multi_foreign_attr"_id, {cnx});
+}
+
+// The rows of one held list, in the database as they are held.
+bool sync_held_list(PyObject* self, PyObject* id, PyObject* foreign_attr, PyObject* held_value, PyObject* cnx,
+                    Ref& cursor) {
+    // One snapshot: the list is walked twice and may be changed by the writes.
+    Ref held = Ref::steal(PySequence_List(held_value));
+    if (!held) return false;
+    Ref kept = stored_identifiers(held.get());
+    if (!kept) return false;
+    if (!cursor && !(cursor = open_cursor(cnx))) return false;
+    if (!delete_rows_pointing_at(cnx, cursor.get(), foreign_attr, id, kept.get())) return false;
+    Ref foreign_name = get_attr(foreign_attr, "foreign_name"_id);
+    if (!foreign_name) return false;
+    return each_item(held.get(), [&](PyObject* obj) { return write_held_row(obj, foreign_name.get(), self, cnx); });
+}
+
+bool sync_held_multi_foreign(PyObject* self, PyObject* cnx) {
+    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
+    if (!id) return false;
+    Ref cursor;
+    return each_held_multi_foreign(self, [&](PyObject* foreign_attr, PyObject* held) {
+        return sync_held_list(self, id.get(), foreign_attr, held, cnx, cursor);
+    });
 }
 
 }  // namespace
@@ -95,15 +153,16 @@ Ref table_column_value_for_update(const Args& args) {
     if (!is_foreign_key) return {};
     const int foreign = truth(is_foreign_key.get());
     if (foreign < 0) return {};
-    if (!foreign) return value;
+    // A foreign key holding None is a NULL in the database.
+    if (!foreign || value.get() == Py_None) return value;
     return Ref::steal(PyObject_GetItem(value.get(), "id"_id));
 }
 
 Ref table_update(const Args& args) {
     PyObject* self = args[0];
     PyObject* update_multi_foreign = args[1];
-    Ref statement, values;
-    if (!compose_update(self, statement, values)) return {};
+    UpdateStatement statement;
+    if (!compose_update(self, statement)) return {};
     Ref pool = call_method(self, "_TableBase__get_pool"_id, {args[3]});
     if (!pool) return {};
 
@@ -111,10 +170,12 @@ Ref table_update(const Args& args) {
     RollbackScope rollback(cnx == Py_None);
     Ref done = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) -> Ref {
         rollback.attach(block_cnx);
+        Ref values = update_values(self, statement, block_cnx, pool.get());
+        if (!values) return {};
         Ref cursor = open_cursor(block_cnx);
-        if (!cursor || !execute_statement(cursor.get(), statement.get(), values.get())) return {};
+        if (!cursor || !execute_statement(cursor.get(), statement.text.get(), values.get())) return {};
         const int rewrite = truth(update_multi_foreign);
-        if (rewrite < 0 || (rewrite && !rewrite_held_multi_foreign(self, block_cnx))) return {};
+        if (rewrite < 0 || (rewrite && !sync_held_multi_foreign(self, block_cnx))) return {};
         return none();
     });
     if (!done) rollback.undo();

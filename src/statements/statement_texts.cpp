@@ -54,8 +54,40 @@ Ref select_by_column_text(PyObject* table, PyObject* column, PyObject* id) {
     return with_table_and_column("SELECT * FROM `%s` WHERE `%s` = %d"_id, table, column, id);
 }
 
-Ref delete_by_column_text(PyObject* table, PyObject* column, PyObject* id) {
-    return with_table_and_column("DELETE FROM `%s` WHERE `%s` = %d"_id, table, column, id);
+namespace {
+// "3, 5": each identifier by the "%d" conversion.
+Ref identifier_list(PyObject* ids) {
+    Ref parts = Ref::steal(PyList_New(0));
+    if (!parts) return {};
+    const Py_ssize_t count = PyList_GET_SIZE(ids);
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        Ref part = compose("%d"_id, {PyList_GET_ITEM(ids, i)});
+        if (!part || PyList_Append(parts.get(), part.get()) < 0) return {};
+    }
+    return Ref::steal(PyUnicode_Join(", "_id, parts.get()));
+}
+
+// `format` for every row, `except_format` (one more operand: the list) when
+// some identifiers are kept.
+Ref rows_pointing_at(PyObject* format, PyObject* except_format, PyObject* table, PyObject* column, PyObject* id,
+                     PyObject* kept) {
+    if (!kept || PyList_GET_SIZE(kept) == 0) return with_table_and_column(format, table, column, id);
+    Ref table_name = quoted_name(table);
+    Ref column_name = table_name ? quoted_name(column) : Ref();
+    Ref list = column_name ? identifier_list(kept) : Ref();
+    if (!list) return {};
+    return compose(except_format, {table_name.get(), column_name.get(), id, list.get()});
+}
+}  // namespace
+
+Ref delete_by_column_text(PyObject* table, PyObject* column, PyObject* id, PyObject* kept) {
+    return rows_pointing_at("DELETE FROM `%s` WHERE `%s` = %d"_id, "DELETE FROM `%s` WHERE `%s` = %d AND id NOT IN (%s)"_id,
+                            table, column, id, kept);
+}
+
+Ref select_ids_by_column_text(PyObject* table, PyObject* column, PyObject* id, PyObject* kept) {
+    return rows_pointing_at("SELECT id FROM `%s` WHERE `%s` = %d"_id,
+                            "SELECT id FROM `%s` WHERE `%s` = %d AND id NOT IN (%s)"_id, table, column, id, kept);
 }
 
 }  // namespace brx

@@ -24,7 +24,10 @@ Ref show_create_table_text(PyObject* table);
 Ref select_all_text(PyObject* table);
 // SELECT * FROM `t` WHERE `c` = 7
 Ref select_by_column_text(PyObject* table, PyObject* column, PyObject* id);
-// DELETE FROM `t` WHERE `c` = 7
-Ref delete_by_column_text(PyObject* table, PyObject* column, PyObject* id);
+// DELETE FROM `t` WHERE `c` = 7, or with a non-empty list `kept` of
+// identifiers: DELETE FROM `t` WHERE `c` = 7 AND id NOT IN (3, 5)
+Ref delete_by_column_text(PyObject* table, PyObject* column, PyObject* id, PyObject* kept = nullptr);
+// SELECT id FROM `t` WHERE `c` = 7, with `kept` as for delete_by_column_text
+Ref select_ids_by_column_text(PyObject* table, PyObject* column, PyObject* id, PyObject* kept = nullptr);
 
 }  // namespace brx

@@ -1,0 +1,54 @@
+#include "rows/foreign_lookup.hpp"
+
+#include "module/calls.hpp"
+#include "module/module_state.hpp"
+#include "module/names.hpp"
+#include "rows/row_access.hpp"
+
+namespace brx {
+namespace {
+
+// 1 when item read of `column` would look the identifier `id` up in the
+// database, 0 when it would not, -1 on failure. Follows item read's own order:
+// an attribute of that name wins, then the column, then its foreign-key flag,
+// then the cache.
+int needs_lookup(PyObject* row, PyObject* column, PyObject* store, Ref& id) {
+    if (!PyUnicode_Check(column)) return 0;  // item read reports it
+    id = Ref::steal(PyObject_GetItem(store, column));
+    if (!id) {
+        PyErr_Clear();  // item read reports a column missing from the store
+        return 0;
+    }
+    if (!PyLong_Check(id.get())) return 0;
+    Ref attribute;
+    const int shadowed = lookup_attribute(row, column, attribute);
+    if (shadowed != 0) return shadowed < 0 ? -1 : 0;
+    Ref column_names = class_setting(row, "COLUMN_NAMES"_id);
+    if (!column_names) return -1;
+    const int is_column = contains_name(column_names.get(), column);
+    if (is_column <= 0) return is_column;
+    Ref foreign = call_method(row, "_TableBase__is_foreign_key"_id, {column});
+    const int is_foreign = foreign ? truth(foreign.get()) : -1;
+    if (is_foreign <= 0) return is_foreign;
+    Ref cache = class_setting(row, "CACHE"_id);
+    if (!cache) return -1;
+    return cache.get() == Py_None;
+}
+
+}  // namespace
+
+bool resolve_foreign_on(PyObject* row, PyObject* column, PyObject* cnx) {
+    Ref store = column_store(row);
+    if (!store) return false;
+    Ref id;
+    const int lookup = needs_lookup(row, column, store.get(), id);
+    if (lookup <= 0) return lookup == 0;
+    Ref table, row_class;
+    if (!foreign_target(row, column, table, row_class)) return false;
+    Ref guard_class = global("CNXGuard"_id);
+    if (!guard_class) return false;
+    Ref target = call_method(guard_class.get(), "Select"_id, {id.get(), table.get(), row_class.get(), cnx});
+    return target && PyObject_SetItem(store.get(), column, target.get()) == 0;
+}
+
+}  // namespace brx

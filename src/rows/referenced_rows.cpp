@@ -1,0 +1,37 @@
+#include "rows/referenced_rows.hpp"
+
+#include "module/calls.hpp"
+#include "module/names.hpp"
+#include "rows/foreign_lookup.hpp"
+
+namespace brx {
+
+int not_stored(PyObject* id) {
+    Ref zero = Ref::steal(PyLong_FromLong(0));
+    if (!zero) return -1;
+    return PyObject_RichCompareBool(id, zero.get(), Py_LE);
+}
+
+Ref referenced_identifier(PyObject* row, PyObject* column, PyObject* cnx, PyObject* pool) {
+    if (!resolve_foreign_on(row, column, cnx)) return {};
+    Ref target = Ref::steal(PyObject_GetItem(row, column));
+    if (!target || target.get() == Py_None) return target;
+    Ref id = Ref::steal(PyObject_GetItem(target.get(), "id"_id));
+    if (!id) return {};
+    const int is_new = not_stored(id.get());
+    if (is_new < 0) return {};
+    if (is_new) return call_method(target.get(), "Insert"_id, {cnx, pool});
+    return id;
+}
+
+Ref store_referenced_rows(PyObject* row, PyObject* foreigns, PyObject* cnx, PyObject* pool) {
+    Ref foreign_ids = Ref::steal(PyDict_New());
+    if (!foreign_ids) return {};
+    const bool done = each_item(foreigns, [&](PyObject* foreign) {
+        Ref id = referenced_identifier(row, foreign, cnx, pool);
+        return id && PyObject_SetItem(foreign_ids.get(), foreign, id.get()) == 0;
+    });
+    return done ? std::move(foreign_ids) : Ref();
+}
+
+}  // namespace brx

@@ -1,0 +1,23 @@
+// The rows a row object's foreign keys point at, made ready to be written
+// against: identifiers resolved on the block's connection, rows not stored yet
+// inserted first, in the same transaction.
+#pragma once
+
+#include "module/ref.hpp"
+
+namespace brx {
+
+// 1 when `id` <= 0 (the row is not stored yet), 0 when stored, -1 on error.
+int not_stored(PyObject* id);
+
+// The identifier foreign-key column `column` of `row` is to be written with:
+// a stored identifier is resolved on `cnx` first, a referenced row not stored
+// yet is inserted first (its own Insert, given `cnx` and `pool`), and a column
+// holding None is a NULL key, written as None.
+Ref referenced_identifier(PyObject* row, PyObject* column, PyObject* cnx, PyObject* pool);
+
+// referenced_identifier() of each column of `foreigns`, in order, as a dict
+// column -> identifier.
+Ref store_referenced_rows(PyObject* row, PyObject* foreigns, PyObject* cnx, PyObject* pool);
+
+}  // namespace brx
