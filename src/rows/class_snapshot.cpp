@@ -24,6 +24,25 @@ PyObject* plain_value(PyTypeObject* type, PyObject* name) {
     return value && !Py_TYPE(value)->tp_descr_get ? value : nullptr;
 }
 
+ClassSnapshot take_snapshot(PyTypeObject* type) {
+    ClassSnapshot fresh;
+    fresh.column_names = plain_value(type, "COLUMN_NAMES"_id);
+    // The first lookup gives the class a version tag when it had none.
+    if (!has_valid_version(type)) return {};
+    const unsigned int version = type->tp_version_tag;
+    fresh.column_attributes = plain_value(type, "COLUMN_ATTRIBUTES"_id);
+    fresh.multi_foreign_attr = plain_value(type, "MULTI_FOREIGN_ATTR"_id);
+    fresh.shadows_store = _PyType_Lookup(type, "_TableBase__column_values"_id) != nullptr;
+    fresh.own_is_foreign_key = class_runs_own(type, "_TableBase__is_foreign_key"_id, table_is_foreign_key);
+    fresh.own_get_default = class_runs_own(type, "_TableBase__get_default"_id, table_get_default);
+    // A lookup may run Python code (a hostile key's __eq__) that changes the
+    // class: then what was found may be gone, and nothing is kept.
+    if (!has_valid_version(type) || type->tp_version_tag != version) return {};
+    fresh.type = type;
+    fresh.version = version;
+    return fresh;
+}
+
 }  // namespace
 
 bool class_runs_own(PyTypeObject* type, PyObject* name, Body body) {
@@ -31,22 +50,12 @@ bool class_runs_own(PyTypeObject* type, PyObject* name, Body body) {
     return found && Py_TYPE(found) == FunctionType && reinterpret_cast<Function*>(found)->spec->body == body;
 }
 
-const ClassSnapshot* class_snapshot(PyTypeObject* type) {
+ClassSnapshot class_snapshot(PyTypeObject* type) {
     ClassSnapshot& slot = snapshots[(reinterpret_cast<std::uintptr_t>(type) >> 6) % snapshots.size()];
-    if (slot.type == type && slot.version == type->tp_version_tag && has_valid_version(type)) return &slot;
-    ClassSnapshot fresh;
-    fresh.type = type;
-    fresh.column_names = plain_value(type, "COLUMN_NAMES"_id);
-    fresh.column_attributes = plain_value(type, "COLUMN_ATTRIBUTES"_id);
-    fresh.multi_foreign_attr = plain_value(type, "MULTI_FOREIGN_ATTR"_id);
-    fresh.shadows_store = _PyType_Lookup(type, "_TableBase__column_values"_id) != nullptr;
-    fresh.own_is_foreign_key = class_runs_own(type, "_TableBase__is_foreign_key"_id, table_is_foreign_key);
-    fresh.own_get_default = class_runs_own(type, "_TableBase__get_default"_id, table_get_default);
-    // The lookups above assign a version tag when the class had none.
-    if (!has_valid_version(type)) return nullptr;
-    fresh.version = type->tp_version_tag;
-    slot = fresh;
-    return &slot;
+    if (slot.type == type && slot.version == type->tp_version_tag && has_valid_version(type)) return slot;
+    ClassSnapshot fresh = take_snapshot(type);
+    if (fresh) slot = fresh;
+    return fresh;
 }
 
 }  // namespace brx

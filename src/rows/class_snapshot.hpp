@@ -1,6 +1,9 @@
-// What item read needs from a row class, looked up once per class version.
-// CPython gives a class a new version tag whenever an attribute of it (or of a
-// base) is assigned, so a snapshot taken under one tag stays exact until then.
+// What item read and construction need from a row class, looked up once per
+// class version. CPython gives a class a new version tag whenever an attribute
+// of it (or of a base) is assigned, so a snapshot taken under one tag stays
+// exact, and the objects it points at stay alive in the class namespace, until
+// then. Snapshots are handed out by value: a cached slot may be refilled by any
+// lookup that runs Python code, so nothing may keep pointing into it.
 #pragma once
 
 #include "module/signature.hpp"
@@ -8,10 +11,10 @@
 namespace brx {
 
 struct ClassSnapshot {
-    PyTypeObject* type = nullptr;
+    PyTypeObject* type = nullptr;  // null: no snapshot (use the generic lookups)
     unsigned int version = 0;
-    // Borrowed from the class namespace; null when the attribute is missing or
-    // is a descriptor (then the generic lookup is used).
+    // Borrowed from the class namespace, valid while `current()` holds; null
+    // when the attribute is missing or is a descriptor.
     PyObject* column_names = nullptr;
     PyObject* column_attributes = nullptr;
     PyObject* multi_foreign_attr = nullptr;
@@ -21,13 +24,21 @@ struct ClassSnapshot {
     bool own_is_foreign_key = false;
     // _TableBase__get_default is the module's own method.
     bool own_get_default = false;
+
+    explicit operator bool() const { return type != nullptr; }
+    // True while `self`'s class is still the snapshot's class at the same
+    // version: then the borrowed pointers are still the class's attributes.
+    bool current(PyObject* self) const {
+        return type && Py_TYPE(self) == type && type->tp_version_tag == version;
+    }
 };
 
 // True when `type` finds the module's own function with body `body` under
 // `name`: the class does not override that method.
 bool class_runs_own(PyTypeObject* type, PyObject* name, Body body);
 
-// The snapshot of `type`, or null when the class has no valid version tag.
-const ClassSnapshot* class_snapshot(PyTypeObject* type);
+// The snapshot of `type`; empty when the class has no valid version tag or
+// changed while it was being taken.
+ClassSnapshot class_snapshot(PyTypeObject* type);
 
 }  // namespace brx

@@ -21,15 +21,17 @@ Ref new_store(Py_ssize_t size_hint) {
 #endif
 }
 
-// dict(zip(column_names, values))
+// dict(zip(column_names, values)). Storing a name may run Python code (its
+// __hash__, or the __eq__ of a name stored before it) that changes the list:
+// its length is read again each step and each name held while it is stored.
 Ref pair_values(PyObject* column_names, std::span<PyObject* const> values) {
+    const auto given = static_cast<Py_ssize_t>(values.size());
     if (PyList_CheckExact(column_names) || PyTuple_CheckExact(column_names)) {
-        const Py_ssize_t count =
-            std::min(PySequence_Fast_GET_SIZE(column_names), static_cast<Py_ssize_t>(values.size()));
-        Ref store = new_store(count);
+        Ref store = new_store(std::min(PySequence_Fast_GET_SIZE(column_names), given));
         if (!store) return {};
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            if (PyDict_SetItem(store.get(), PySequence_Fast_GET_ITEM(column_names, i), values[i]) < 0) return {};
+        for (Py_ssize_t i = 0; i < given && i < PySequence_Fast_GET_SIZE(column_names); ++i) {
+            Ref name = Ref::borrow(PySequence_Fast_GET_ITEM(column_names, i));
+            if (PyDict_SetItem(store.get(), name.get(), values[i]) < 0) return {};
         }
         return store;
     }
@@ -82,10 +84,13 @@ Ref own_default(PyObject* self, PyObject* name) {
 
 // Reading a descriptor's default can only fail when it has none: then the
 // full default pass runs and reports it.
+// The dict and each descriptor are held: reading `default` may run code
+// (a property) that replaces or changes them.
 bool every_descriptor_has_default(PyObject* attributes) {
+    Ref dict = Ref::borrow(attributes);
     Py_ssize_t pos = 0;
     PyObject *key, *descriptor;
-    while (PyDict_Next(attributes, &pos, &key, &descriptor)) {
+    while (PyDict_Next(dict.get(), &pos, &key, &descriptor)) {
         Ref held = Ref::borrow(descriptor);
         Ref value;
         if (!lookup_attribute(held.get(), "default"_id, value)) return false;
@@ -126,12 +131,12 @@ bool all_columns_filled(PyObject* self, PyObject* column_names, PyObject* store)
     if (!PyList_CheckExact(column_names) && !PyTuple_CheckExact(column_names)) return false;
     if (PyDict_GET_SIZE(store) != PySequence_Fast_GET_SIZE(column_names)) return false;
     if (Py_TYPE(self)->tp_setattro != PyObject_GenericSetAttr) return false;
-    const ClassSnapshot* snapshot = class_snapshot(Py_TYPE(self));
-    if (!snapshot || !snapshot->own_get_default || !snapshot->column_attributes ||
-        !PyDict_CheckExact(snapshot->column_attributes) || !snapshot->multi_foreign_attr ||
-        !PyDict_CheckExact(snapshot->multi_foreign_attr))
+    const ClassSnapshot snapshot = class_snapshot(Py_TYPE(self));
+    if (!snapshot || !snapshot.own_get_default || !snapshot.column_attributes ||
+        !PyDict_CheckExact(snapshot.column_attributes) || !snapshot.multi_foreign_attr ||
+        !PyDict_CheckExact(snapshot.multi_foreign_attr))
         return false;
-    return every_descriptor_has_default(snapshot->column_attributes);
+    return every_descriptor_has_default(snapshot.column_attributes);
 }
 
 bool fill_defaults(PyObject* self, PyObject* column_names, PyObject* store) {

@@ -13,7 +13,7 @@ namespace {
 
 // Looks the referenced row up (through the class's cache when it has one) and
 // keeps the row object in place of the identifier.
-Ref resolve_foreign_key(PyObject* self, PyObject* store, PyObject* name, PyObject* id) {
+Ref resolve_foreign_key(PyObject* self, PyObject* name, PyObject* id) {
     Ref table, row_class;
     if (!foreign_target(self, name, table, row_class)) return {};
     Ref cache = class_setting(self, "CACHE"_id);
@@ -30,7 +30,11 @@ Ref resolve_foreign_key(PyObject* self, PyObject* store, PyObject* name, PyObjec
     } else {
         value = call_method(cache.get(), "Select"_id, {id, table.get(), row_class.get()});
     }
-    if (!value || PyObject_SetItem(store, name, value.get()) < 0) return {};
+    if (!value) return {};
+    // The lookup ran Python code and reached the server: store into the
+    // column store the row holds now.
+    Ref store = column_store(self);
+    if (!store || PyObject_SetItem(store.get(), name, value.get()) < 0) return {};
     return value;
 }
 
@@ -51,7 +55,7 @@ Ref read_column(const RowView& row, PyObject* name) {
     }
     const int foreign = is_foreign_key(row, name);
     if (foreign < 0) return {};
-    if (foreign && PyLong_Check(value.get())) return resolve_foreign_key(self, store.get(), name, value.get());
+    if (foreign && PyLong_Check(value.get())) return resolve_foreign_key(self, name, value.get());
     return value;
 }
 
@@ -75,7 +79,7 @@ Ref no_such_item(PyObject* self, PyObject* name) {
 Ref table_getitem(const Args& args) {
     PyObject* self = args[0];
     PyObject* name = args[1];
-    const RowView row(self);
+    const RowView row(self, name);
     Ref attribute;
     const int has_attribute = row.find(name, attribute);
     if (has_attribute < 0) return {};

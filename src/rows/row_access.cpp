@@ -38,20 +38,21 @@ bool is_own_method(PyObject* obj, PyObject* method_name, Body body) {
     return type->tp_getattro == PyObject_GenericGetAttr && class_runs_own(type, method_name, body);
 }
 
-RowView::RowView(PyObject* self)
-    : self_(self), type_(Py_TYPE(self)), generic_(type_->tp_getattro != PyObject_GenericGetAttr) {
-    if (generic_) return;
-    snapshot_ = class_snapshot(type_);
+RowView::RowView(PyObject* self) : self_(self) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (type->tp_getattro != PyObject_GenericGetAttr) return;
+    ClassSnapshot snapshot = class_snapshot(type);
     PyObject** dict = _PyObject_GetDictPtr(self);
-    if (!snapshot_ || snapshot_->shadows_store || !dict || !*dict || !PyDict_CheckExact(*dict)) {
-        generic_ = true;
-        snapshot_ = nullptr;
-        return;
-    }
-    dict_ = *dict;
-    store_ = PyDict_GetItemWithError(dict_, "_TableBase__column_values"_id);
+    if (!snapshot || snapshot.shadows_store || !dict || !*dict || !PyDict_CheckExact(*dict)) return;
+    dict_ = Ref::borrow(*dict);
+    store_ = Ref::borrow(PyDict_GetItemWithError(dict_.get(), "_TableBase__column_values"_id));
     if (!store_) PyErr_Clear();
-    only_store_ = store_ && PyDict_GET_SIZE(dict_) == 1;
+    only_store_ = store_ && PyDict_GET_SIZE(dict_.get()) == 1;
+    snapshot_ = snapshot;
+}
+
+RowView::RowView(PyObject* self, PyObject* name) : self_(self) {
+    if (PyUnicode_CheckExact(name)) *this = RowView(self);
 }
 
 namespace {
@@ -65,52 +66,55 @@ bool same_text(PyObject* a, PyObject* b) {
 }
 }  // namespace
 
-PyObject* RowView::own_attribute(PyObject* name) const {
-    if (only_store_) return same_text(name, "_TableBase__column_values"_id) ? store_ : nullptr;
-    return PyDict_GetItemWithError(dict_, name);
+Ref RowView::own_attribute(PyObject* name) const {
+    if (only_store_) return same_text(name, "_TableBase__column_values"_id) ? Ref::borrow(store_.get()) : Ref();
+    return Ref::borrow(PyDict_GetItemWithError(dict_.get(), name));
 }
 
 Ref RowView::get(PyObject* name) const {
-    if (generic_) return Ref::steal(PyObject_GetAttr(self_, name));
-    PyObject* in_class = _PyType_Lookup(type_, name);
+    // Only while the snapshot holds is this still a class that keeps the
+    // generic protocol.
+    if (!snapshot_.current(self_) || !PyUnicode_CheckExact(name)) return Ref::steal(PyObject_GetAttr(self_, name));
+    PyObject* in_class = _PyType_Lookup(Py_TYPE(self_), name);
     if (in_class && Py_TYPE(in_class)->tp_descr_get) return Ref::steal(PyObject_GetAttr(self_, name));
-    if (PyObject* own = own_attribute(name)) return Ref::borrow(own);
-    if (in_class || PyErr_Occurred()) return Ref::borrow(in_class);
+    Ref held = Ref::borrow(in_class);  // the instance lookup below may run code that drops it
+    if (Ref own = own_attribute(name)) return own;
+    if (held || PyErr_Occurred()) return held;
     return Ref::steal(PyObject_GetAttr(self_, name));  // raises the usual AttributeError
 }
 
 Ref RowView::column_names() const {
-    if (only_store_ && snapshot_->column_names) return Ref::borrow(snapshot_->column_names);
+    if (plain() && snapshot_.column_names) return Ref::borrow(snapshot_.column_names);
     return get("COLUMN_NAMES"_id);
 }
 
 Ref RowView::column_attributes() const {
-    if (only_store_ && snapshot_->column_attributes) return Ref::borrow(snapshot_->column_attributes);
+    if (plain() && snapshot_.column_attributes) return Ref::borrow(snapshot_.column_attributes);
     return get("COLUMN_ATTRIBUTES"_id);
 }
 
 bool RowView::own_is_foreign_key() const {
-    if (only_store_) return snapshot_->own_is_foreign_key;
+    if (plain()) return snapshot_.own_is_foreign_key;
     return runs_own("_TableBase__is_foreign_key"_id, table_is_foreign_key);
 }
 
 Ref RowView::column_store() const {
-    if (store_) return Ref::borrow(store_);
+    if (store_) return Ref::borrow(store_.get());
     return Ref::steal(PyObject_GetAttr(self_, "_TableBase__column_values"_id));
 }
 
 int RowView::find(PyObject* name, Ref& out) const {
-    if (generic_ || !PyUnicode_Check(name)) return lookup_attribute(self_, name, out);
-    if (_PyType_Lookup(type_, name)) return lookup_attribute(self_, name, out);
-    out = Ref::borrow(own_attribute(name));
+    if (!snapshot_.current(self_) || !PyUnicode_CheckExact(name)) return lookup_attribute(self_, name, out);
+    if (_PyType_Lookup(Py_TYPE(self_), name)) return lookup_attribute(self_, name, out);
+    out = own_attribute(name);
     if (out) return 1;
     if (PyErr_Occurred()) PyErr_Clear();
     return 0;
 }
 
 bool RowView::runs_own(PyObject* name, Body body) const {
-    if (generic_) return is_own_method(self_, name, body);
-    if (!class_runs_own(type_, name, body) || own_attribute(name)) return false;
+    if (!snapshot_.current(self_)) return is_own_method(self_, name, body);
+    if (!class_runs_own(Py_TYPE(self_), name, body) || own_attribute(name)) return false;
     if (!PyErr_Occurred()) return true;
     PyErr_Clear();
     return false;

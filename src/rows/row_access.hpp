@@ -27,12 +27,20 @@ bool is_own_method(PyObject* obj, PyObject* method_name, Body body);
 Ref column_store(PyObject* self);
 
 // Attribute reads on one row object for the length of one operation. When the
-// class keeps the generic attribute protocol, reads go straight to the type's
-// attribute cache and the instance dict, in the protocol's own order; other
-// classes get the generic calls.
+// class keeps the generic attribute protocol and the name is an exact str,
+// reads go straight to the type's attribute cache and the instance dict, in the
+// protocol's own order; other classes and names get the generic calls.
+//
+// Any lookup may run Python code (a hostile key's __eq__ or __hash__) that
+// changes the row or its class. So the view owns the instance dict and the
+// column store it found, holds the class snapshot by value, and checks that
+// the snapshot is still current before each use of it.
 class RowView {
 public:
     explicit RowView(PyObject* self);
+    // A view for reading `name`: any name but an exact str (its __hash__ and
+    // __eq__ may be Python code) takes the generic calls throughout.
+    RowView(PyObject* self, PyObject* name);
     PyObject* self() const { return self_; }
     // getattr(self, name)
     Ref get(PyObject* name) const;
@@ -51,18 +59,19 @@ public:
     bool own_is_foreign_key() const;
 
 private:
-    // An instance attribute `name`, or null (check PyErr_Occurred()).
-    PyObject* own_attribute(PyObject* name) const;
+    // The snapshot applies and the instance holds nothing but its store.
+    bool plain() const { return only_store_ && snapshot_.current(self_); }
+    // An instance attribute `name` (a new reference), or null (check
+    // PyErr_Occurred()).
+    Ref own_attribute(PyObject* name) const;
 
     PyObject* self_;
-    PyTypeObject* type_;
-    const ClassSnapshot* snapshot_ = nullptr;  // null on the generic path
-    PyObject* dict_ = nullptr;   // borrowed instance dict; null on the generic path
-    PyObject* store_ = nullptr;  // borrowed column store found in it
-    // The instance holds nothing but its column store, the usual case: every
+    ClassSnapshot snapshot_;  // empty on the generic path
+    Ref dict_;                // the instance dict; null on the generic path
+    Ref store_;               // the column store found in it
+    // The instance held nothing but its column store, the usual case: every
     // other instance lookup is known to miss without asking the dict.
     bool only_store_ = false;
-    bool generic_;
 };
 
 // `self._TableBase__is_foreign_key(name)` as a truth value: 1, 0 or -1.

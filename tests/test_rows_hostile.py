@@ -1,0 +1,169 @@
+"""Row objects whose names, descriptors and classes run Python code in the middle of a call: the
+code may replace or empty what the call is reading. Each case crashed the process (or read another
+class's settings) before; now the call finishes with Python's own answer or a Python exception."""
+import gc
+
+import pytest
+
+from brx_sql import ColumnAttribute, TableBase
+
+
+class StubCache:
+    """A cache answering every lookup with a marker, so no server is needed."""
+
+    def Select(self, id, table, _class=None, cnx=None, pool=None):
+        return ("looked up", table, id)
+
+
+def hostile_str(on_eq=None, on_hash=None):
+    """A str subclass that calls on_eq() / on_hash() while it is compared or hashed."""
+
+    class Hostile(str):
+        def __eq__(self, other):
+            if on_eq:
+                on_eq()
+            return str.__eq__(self, other)
+
+        def __hash__(self):
+            if on_hash:
+                on_hash()
+            return str.__hash__(self)
+
+    return Hostile
+
+
+def row_class(names, attributes=None, **extra):
+    return type("T", (TableBase,), dict(TABLE_NAME="t", COLUMN_NAMES=names,
+                                        COLUMN_ATTRIBUTES=attributes or {}, **extra))
+
+
+def test_item_read_survives_its_class_settings_replaced_while_comparing_names():
+    state = {}
+
+    def replace_settings():
+        cls = state["cls"]
+        cls.COLUMN_ATTRIBUTES = {"home": ColumnAttribute("home", None, True, "homes", None)}
+        cls.COLUMN_NAMES = ["id", "home"]
+        gc.collect()
+
+    name = hostile_str(on_eq=replace_settings)("home")
+    cls = state["cls"] = row_class(["id", name], {"home": ColumnAttribute("home", 7)}, CACHE=StubCache())
+    row = cls(1, 5)
+    # the settings read after the comparison are the new ones: "home" is now a foreign key
+    assert row["home"] == ("looked up", "homes", 5)
+
+
+def test_item_read_survives_its_store_and_instance_dict_replaced_mid_read():
+    holder = {}
+
+    def replace_store():
+        row = holder.get("row")
+        if row is not None:
+            vars(row)["_TableBase__column_values"] = {"id": 9, "name": "new"}
+            gc.collect()
+
+    name = hostile_str(on_eq=replace_store)("name")
+    row = holder["row"] = row_class(["id", name])(1, "old")
+    assert row["name"] in ("old", "new")  # either store, never freed memory
+    assert row["name"] == "new"
+    holder["row"] = None
+
+    def replace_dict():
+        row = holder.get("row")
+        if row is not None:
+            row.__dict__ = {"_TableBase__column_values": {"id": 3, "name": "other"}}
+            gc.collect()
+
+    name = hostile_str(on_eq=replace_dict)("name")
+    row = holder["row"] = row_class(["id", name])(1, "old")
+    assert row["name"] in ("old", "other")
+    assert row["id"] == 3
+    holder["row"] = None
+
+
+def test_item_read_of_a_hostile_name_follows_python_order():
+    holder = {}
+
+    def replace_store():
+        if "row" in holder:
+            vars(holder.pop("row"))["_TableBase__column_values"] = {"id": 2, "name": "after"}
+
+    cls = row_class(["id", "name"])
+    row = cls(1, "before")
+    holder["row"] = row
+    # the attribute test hashes the name first; the store is read only after it
+    assert row[hostile_str(on_hash=replace_store)("name")] == "after"
+
+
+def test_construction_survives_column_names_emptied_while_hashing():
+    state = {}
+
+    def empty_names():
+        state["cls"].COLUMN_NAMES.clear()
+        gc.collect()
+
+    cls = state["cls"] = row_class(["id", hostile_str(on_hash=empty_names)("name"), "city", "note"])
+    row = cls(1, "a", "b", "c")
+    assert vars(row)["_TableBase__column_values"] == {"id": 1, "name": "a"}
+
+
+def test_construction_survives_column_attributes_replaced_by_a_default_property():
+    state = {"calls": 0}
+
+    class Replacing(ColumnAttribute):
+        @property
+        def default(self):
+            state["calls"] += 1
+            state["cls"].COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0)}
+            gc.collect()
+            return 0
+
+        @default.setter
+        def default(self, value):
+            pass
+
+    attributes = {"id": Replacing("id", 0), "name": Replacing("name", "x"), "note": Replacing("note", None)}
+    cls = state["cls"] = row_class(["id", "name", "note"], attributes)
+    del attributes
+    row = cls(1, "a", "b")
+    assert state["calls"] >= 1 and row["name"] == "a" and row["note"] == "b"
+    cls.COLUMN_ATTRIBUTES = {"id": Replacing("id", 0), "name": Replacing("name", "x")}
+    # each default is read from the settings as they are by then: the first one replaced them, so
+    # "name" is no longer described and gets None
+    assert cls(2)["name"] is None
+
+
+def test_reads_inside_reads_never_take_another_class_settings():
+    # Many classes share few cached class settings; a read made while comparing the name of a read
+    # of another class must not leave the outer read with the inner class's foreign-key flags.
+    others = [row_class(["id", "x"])(i, "plain %d" % i) for i in range(64)]
+
+    def read_others():
+        for other in others:
+            assert other["x"].startswith("plain")
+
+    keyed = []
+    for i in range(64):
+        name = hostile_str(on_eq=read_others)("x")
+        cls = row_class(["id", name], {"x": ColumnAttribute("x", None, True, "targets", None)}, CACHE=StubCache())
+        keyed.append(cls(i, i))
+    assert [row["x"] for row in keyed] == [("looked up", "targets", i) for i in range(64)]
+    assert [row["x"] for row in others] == ["plain %d" % i for i in range(64)]
+
+
+@pytest.mark.parametrize("replace", ["names", "attributes", "class"])
+def test_item_read_when_a_setting_changes_between_reads(replace):
+    cls = row_class(["id", "home"], {"home": ColumnAttribute("home", None, True, "homes", None)}, CACHE=StubCache())
+    row = cls(1, 5)
+    assert row["home"] == ("looked up", "homes", 5)
+    row["home"] = 6
+    if replace == "names":
+        cls.COLUMN_NAMES = ["id"]
+        with pytest.raises(AttributeError, match="T instance has no attribute 'home'"):
+            row["home"]
+    elif replace == "attributes":
+        cls.COLUMN_ATTRIBUTES = {}
+        assert row["home"] == 6
+    else:
+        row.__class__ = row_class(["id", "home"])
+        assert row["home"] == 6
