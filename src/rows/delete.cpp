@@ -4,6 +4,7 @@
 #include "rows/bodies.hpp"
 
 #include "connections/guard_block.hpp"
+#include "rows/graph_transaction.hpp"
 
 namespace brx {
 namespace {
@@ -33,7 +34,10 @@ Ref table_delete(const Args& args) {
     PyObject* self = args[0];
     Ref pool = call_method(self, "_TableBase__get_pool"_id, {args[2]});
     if (!pool) return {};
+    const bool owns_transaction = args[1] == Py_None;
     return with_guard(args[1], pool.get(), [&](PyObject* cnx) -> Ref {
+        if (owns_transaction && delete_may_write_several(self) && !begin_transaction_if_autocommit(cnx, pool.get()))
+            return {};
         if (!call_method(self, "_TableBase__delete_multi_foreign_attr"_id, {cnx})) return {};
         if (!delete_row(self, cnx)) return {};
         return none();

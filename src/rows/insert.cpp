@@ -6,6 +6,7 @@
 #include "rows/bodies.hpp"
 
 #include "connections/guard_block.hpp"
+#include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
@@ -115,9 +116,13 @@ Ref insert_row(PyObject* self, PyObject* cnx, PyObject* pool_arg) {
     if (!pool) return {};
     Ref foreigns = call_method(self, "_TableBase__get_foreigns"_id, {});
     if (!foreigns) return {};
-    RollbackScope rollback(cnx == Py_None);
-    Ref id = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) {
+    const bool owns_transaction = cnx == Py_None;
+    RollbackScope rollback(owns_transaction);
+    Ref id = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) -> Ref {
         rollback.attach(block_cnx);
+        if (owns_transaction && insert_may_write_several(self, foreigns.get()) &&
+            !begin_transaction_if_autocommit(block_cnx, pool.get()))
+            return {};
         return insert_in_block(self, block_cnx, pool.get(), foreigns.get());
     });
     if (!id) rollback.undo();

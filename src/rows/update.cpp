@@ -9,6 +9,7 @@
 #include "rows/bodies.hpp"
 
 #include "connections/guard_block.hpp"
+#include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
@@ -142,6 +143,14 @@ bool sync_held_multi_foreign(PyObject* self, PyObject* cnx) {
     });
 }
 
+// A transaction on an autocommit connection when the update writes more
+// than its own row.
+bool begin_if_several(PyObject* self, bool rewrite, PyObject* cnx, PyObject* pool) {
+    Ref foreigns = call_method(self, "_TableBase__get_foreigns"_id, {});
+    if (!foreigns) return false;
+    return !update_may_write_several(self, foreigns.get(), rewrite) || begin_transaction_if_autocommit(cnx, pool);
+}
+
 }  // namespace
 
 Ref table_column_value_for_update(const Args& args) {
@@ -166,16 +175,19 @@ Ref table_update(const Args& args) {
     Ref pool = call_method(self, "_TableBase__get_pool"_id, {args[3]});
     if (!pool) return {};
 
+    const int rewrite = truth(update_multi_foreign);
+    if (rewrite < 0) return {};
     PyObject* cnx = args[2];
-    RollbackScope rollback(cnx == Py_None);
+    const bool owns_transaction = cnx == Py_None;
+    RollbackScope rollback(owns_transaction);
     Ref done = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) -> Ref {
         rollback.attach(block_cnx);
+        if (owns_transaction && !begin_if_several(self, rewrite != 0, block_cnx, pool.get())) return {};
         Ref values = update_values(self, statement, block_cnx, pool.get());
         if (!values) return {};
         Ref cursor = open_cursor(block_cnx);
         if (!cursor || !execute_statement(cursor.get(), statement.text.get(), values.get())) return {};
-        const int rewrite = truth(update_multi_foreign);
-        if (rewrite < 0 || (rewrite && !sync_held_multi_foreign(self, block_cnx))) return {};
+        if (rewrite && !sync_held_multi_foreign(self, block_cnx)) return {};
         return none();
     });
     if (!done) rollback.undo();

@@ -1,0 +1,82 @@
+"""Graph writes on pools whose connections are in autocommit mode, against the real server: a write
+reaching several rows is still one transaction (all or nothing, objects put back, a retry stores
+each row once); a single-row write stays one statement, with no transaction around it."""
+import mysql.connector
+import pytest
+
+from brx_sql import CNXPool, MultiForeignAttr
+from tables import Home, Person, Pet, graph, heads, ids, tables, texts  # noqa: F401 (fixtures)
+
+
+@pytest.fixture
+def autocommit_pool(dbconfig):
+    pool = CNXPool(**dbconfig, autocommit=True)
+    yield pool
+    for connection in pool._CNXPool__pool:
+        connection.close()
+
+
+def counts(tables):
+    return [len(tables(t)) for t in ("homes", "persons", "pets")]
+
+
+def test_failed_graph_insert_leaves_nothing_and_a_retry_stores_once(tables, autocommit_pool, db, recorder):
+    db.run("INSERT INTO pets (name) VALUES ('taken')")
+    person = graph("rex", "taken")
+    rec = recorder(autocommit_pool)
+    with pytest.raises(mysql.connector.IntegrityError):
+        person.Insert(pool=rec)
+    assert counts(tables) == [0, 0, 1] and ids(person, person["home_id"], *person.pets) == [0] * 4
+    assert texts(rec)[0] == "START TRANSACTION" and rec.calls("rollback") == [("rollback",)]
+    person.pets[1]["name"] = "tom"
+    person.Insert(pool=autocommit_pool)
+    assert counts(tables) == [1, 1, 3] and min(ids(person, *person.pets)) > 0
+
+
+def test_failed_update_and_delete_change_nothing(tables, autocommit_pool, db):
+    person = graph("rex", "tom")
+    person.Insert(pool=autocommit_pool)
+    db.run("INSERT INTO pets (name) VALUES ('taken')")
+    before = [tables(t) for t in ("homes", "persons", "pets")]
+    person["name"] = "changed"
+    person.pets[1]["name"] = "taken"
+    with pytest.raises(mysql.connector.IntegrityError):
+        person.Update(pool=autocommit_pool)  # the row's own UPDATE went first
+    assert [tables(t) for t in ("homes", "persons", "pets")] == before
+    person.MULTI_FOREIGN_ATTR = dict(Person.MULTI_FOREIGN_ATTR, gone=MultiForeignAttr("gone", "x", "no_such", Pet))
+    with pytest.raises(mysql.connector.ProgrammingError):
+        person.Delete(pool=autocommit_pool)  # pets and toys deleted before the missing table
+    assert [tables(t) for t in ("homes", "persons", "pets")] == before
+
+
+def test_single_row_writes_stay_single_statements(tables, autocommit_pool, recorder):
+    rec = recorder(autocommit_pool)
+    home = Home(0, "alone")
+    home.Insert(pool=rec)
+    home["name"] = "renamed"
+    home.Update(pool=rec)
+    home.Delete(pool=rec)
+    assert heads(rec) == ["INSERT INTO `homes`", "UPDATE `homes` SET `name` = %%s WHERE id = %d" % home["id"],
+                          "DELETE FROM `homes` WHERE id = %s"]
+    assert rec.calls("commit", "rollback") == []  # autocommit did it: no open transaction to end
+    assert tables("homes") == []
+
+
+def test_other_pools_are_asked_through_the_connection(tables, dbconfig, recorder):
+    class PlainPool:
+        def __init__(self):
+            self.idle = []
+
+        def Get(self):
+            return self.idle.pop() if self.idle else mysql.connector.connect(**dbconfig, autocommit=True)
+
+        def Put(self, cnx):
+            self.idle.append(cnx)
+
+    lender = PlainPool()
+    person = graph("rex", "rex")  # the second pet breaks the unique key
+    with pytest.raises(mysql.connector.IntegrityError):
+        person.Insert(pool=lender)
+    assert counts(tables) == [0, 0, 0] and person["id"] == 0
+    for cnx in lender.idle:
+        cnx.close()
