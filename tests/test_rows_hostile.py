@@ -167,3 +167,18 @@ def test_item_read_when_a_setting_changes_between_reads(replace):
     else:
         row.__class__ = row_class(["id", "home"])
         assert row["home"] == 6
+
+
+def test_item_read_follows_getitem_replaced_on_the_class_or_a_base():
+    base = row_class(["id", "name"])
+    sub = type("Sub", (base,), {})
+    row, sub_row = base(1, "a"), sub(2, "b")
+    assert row["name"] == "a" and sub_row["name"] == "b"  # read through the module's own method
+    base.__getitem__ = lambda self, name: "replaced " + name
+    assert row["name"] == "replaced name" and sub_row["name"] == "replaced name"
+    del base.__getitem__
+    assert row["name"] == "a" and sub_row["name"] == "b"
+    sub.__getitem__ = lambda self, name: TableBase.__getitem__(self, name).upper()
+    assert sub_row["name"] == "B" and row["name"] == "a"
+    with pytest.raises(AttributeError, match="Sub instance has no attribute 'nope'"):
+        sub_row["nope"]

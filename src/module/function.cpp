@@ -46,25 +46,30 @@ private:
 #endif
 };
 
-PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-    auto& fn = *reinterpret_cast<Function*>(self);
+// Runs the body on bound arguments, counting the call's depth; adds the
+// traceback entry when it fails.
+PyObject* run_body(Function& fn, const Args& bound) {
     CallDepth depth;
     if (!depth.enter()) {
         add_traceback_entry(fn);
         return nullptr;
     }
-    Args bound;
-    Ref result;
-    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    const bool positional_only = kwnames == nullptr && bind_positional(fn, args, nargs, bound);
-    if (positional_only || bind_arguments(fn, args, nargs, kwnames, bound)) {
-        result = fn.spec->body(bound);
-        if (!result && !PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
-    }
+    Ref result = fn.spec->body(bound);
+    if (!result && !PyErr_Occurred())
+        PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
     depth.leave();
     if (!result) add_traceback_entry(fn);
     return result.release();
+}
+
+PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    auto& fn = *reinterpret_cast<Function*>(self);
+    Args bound;
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    const bool positional_only = kwnames == nullptr && bind_positional(fn, args, nargs, bound);
+    if (positional_only || bind_arguments(fn, args, nargs, kwnames, bound)) return run_body(fn, bound);
+    add_traceback_entry(fn);
+    return nullptr;
 }
 
 // Bound like a Python function: through an instance the instance becomes
@@ -173,6 +178,12 @@ Ref make_defaults(const Spec& spec) {
 }  // namespace
 
 PyTypeObject* FunctionType = nullptr;
+
+PyObject* call_positional(Function& fn, PyObject* const* args, Py_ssize_t nargs) {
+    Args bound;
+    if (bind_positional(fn, args, nargs, bound)) return run_body(fn, bound);
+    return function_vectorcall(reinterpret_cast<PyObject*>(&fn), args, static_cast<size_t>(nargs), nullptr);
+}
 
 bool ready_function_type() {
     if (FunctionType) return true;

@@ -75,6 +75,10 @@ inline bool bind_positional(const Function& fn, PyObject* const* args, Py_ssize_
 bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, Args& out);
 
+// fn(*args) as a call of the function object would make it, for callers
+// that reach the body without the function call protocol (a type slot).
+PyObject* call_positional(Function& fn, PyObject* const* args, Py_ssize_t nargs);
+
 // Adds the "brx_sql.<qualname>" traceback entry for an exception leaving `fn`.
 void add_traceback_entry(Function& fn);
 // Adds a traceback entry with the given function name (used by module init).

@@ -50,12 +50,13 @@ bool class_runs_own(PyTypeObject* type, PyObject* name, Body body) {
     return found && Py_TYPE(found) == FunctionType && reinterpret_cast<Function*>(found)->spec->body == body;
 }
 
-ClassSnapshot class_snapshot(PyTypeObject* type) {
+const ClassSnapshot* current_snapshot(PyTypeObject* type) {
     ClassSnapshot& slot = snapshots[(reinterpret_cast<std::uintptr_t>(type) >> 6) % snapshots.size()];
-    if (slot.type == type && slot.version == type->tp_version_tag && has_valid_version(type)) return slot;
+    if (slot.type == type && slot.version == type->tp_version_tag && has_valid_version(type)) return &slot;
     ClassSnapshot fresh = take_snapshot(type);
-    if (fresh) slot = fresh;
-    return fresh;
+    if (!fresh) return nullptr;
+    slot = fresh;
+    return &slot;
 }
 
 }  // namespace brx

@@ -37,8 +37,15 @@ struct ClassSnapshot {
 // `name`: the class does not override that method.
 bool class_runs_own(PyTypeObject* type, PyObject* name, Body body);
 
-// The snapshot of `type`; empty when the class has no valid version tag or
-// changed while it was being taken.
-ClassSnapshot class_snapshot(PyTypeObject* type);
+// The snapshot of `type`, or null when the class has no valid version tag or
+// changed while it was being taken. The pointer is into a shared slot: it is
+// valid only until the next call that can run Python code.
+const ClassSnapshot* current_snapshot(PyTypeObject* type);
+
+// The snapshot of `type` by value (empty when there is none).
+inline ClassSnapshot class_snapshot(PyTypeObject* type) {
+    const ClassSnapshot* found = current_snapshot(type);
+    return found ? *found : ClassSnapshot{};
+}
 
 }  // namespace brx

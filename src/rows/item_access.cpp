@@ -6,6 +6,8 @@
 #include "module/calls.hpp"
 #include "module/module_state.hpp"
 #include "module/names.hpp"
+#include "rows/item_slot.hpp"
+#include "rows/plain_read.hpp"
 #include "rows/row_access.hpp"
 
 namespace brx {
@@ -79,6 +81,14 @@ Ref no_such_item(PyObject* self, PyObject* name) {
 Ref table_getitem(const Args& args) {
     PyObject* self = args[0];
     PyObject* name = args[1];
+    adopt_direct_item_slot(self, args.function());
+    Ref value;
+    switch (read_plain_column(self, name, value)) {
+        case PlainRead::Value: return value;
+        case PlainRead::ForeignKey: return resolve_foreign_key(self, name, value.get());
+        case PlainRead::Failed: return {};
+        case PlainRead::NotPlain: break;
+    }
     const RowView row(self, name);
     Ref attribute;
     const int has_attribute = row.find(name, attribute);

@@ -122,31 +122,26 @@ bool RowView::runs_own(PyObject* name, Body body) const {
 
 Ref column_store(PyObject* self) { return Ref::steal(PyObject_GetAttr(self, "_TableBase__column_values"_id)); }
 
-namespace {
-
-// The body of _TableBase__is_foreign_key: `name in COLUMN_ATTRIBUTES` and then
-// that descriptor's isForeignKey, as a truth value.
-int own_is_foreign_key(const RowView& row, PyObject* name) {
-    Ref attributes = row.column_attributes();
-    if (!attributes) return -1;
+int foreign_flag_in(PyObject* attributes, PyObject* name) {
     Ref descriptor;
-    if (PyDict_CheckExact(attributes.get())) {
-        descriptor = Ref::borrow(PyDict_GetItemWithError(attributes.get(), name));
+    if (PyDict_CheckExact(attributes)) {
+        descriptor = Ref::borrow(PyDict_GetItemWithError(attributes, name));
         if (!descriptor) return PyErr_Occurred() ? -1 : 0;
     } else {
-        const int present = PySequence_Contains(attributes.get(), name);
+        const int present = PySequence_Contains(attributes, name);
         if (present <= 0) return present;
-        descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
+        descriptor = Ref::steal(PyObject_GetItem(attributes, name));
         if (!descriptor) return -1;
     }
     Ref flag = get_attr(descriptor.get(), "isForeignKey"_id);
     return flag ? truth(flag.get()) : -1;
 }
 
-}  // namespace
-
 int is_foreign_key(const RowView& row, PyObject* name) {
-    if (row.own_is_foreign_key()) return own_is_foreign_key(row, name);
+    if (row.own_is_foreign_key()) {
+        Ref attributes = row.column_attributes();
+        return attributes ? foreign_flag_in(attributes.get(), name) : -1;
+    }
     Ref flag = call_method(row.self(), "_TableBase__is_foreign_key"_id, {name});
     return flag ? truth(flag.get()) : -1;
 }

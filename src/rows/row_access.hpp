@@ -74,6 +74,11 @@ private:
     bool only_store_ = false;
 };
 
+// The body of _TableBase__is_foreign_key over the given COLUMN_ATTRIBUTES:
+// `name in attributes` and then that descriptor's isForeignKey, as a truth
+// value: 1, 0 or -1.
+int foreign_flag_in(PyObject* attributes, PyObject* name);
+
 // `self._TableBase__is_foreign_key(name)` as a truth value: 1, 0 or -1.
 int is_foreign_key(const RowView& row, PyObject* name);
 

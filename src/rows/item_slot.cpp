@@ -1,0 +1,34 @@
+#include "rows/item_slot.hpp"
+
+#include "module/names.hpp"
+
+namespace brx {
+namespace {
+
+// TableBase.__getitem__, kept alive for as long as any class uses the slot.
+Function* item_read_function = nullptr;
+
+PyObject* direct_item_slot(PyObject* self, PyObject* name) {
+    PyObject* args[] = {self, name};
+    return call_positional(*item_read_function, args, 2);
+}
+
+}  // namespace
+
+void adopt_direct_item_slot(PyObject* self, const Function& fn) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyMappingMethods* mapping = type->tp_as_mapping;
+    if (!mapping || mapping->mp_subscript == direct_item_slot) return;
+    if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) return;
+    if (_PyType_Lookup(type, "__getitem__"_id) != reinterpret_cast<const PyObject*>(&fn)) return;
+    if (!item_read_function) {
+        // Held for good: classes keep the slot as long as they live.
+        Py_INCREF(reinterpret_cast<const PyObject*>(&fn));
+        // Calls through the slot cache their traceback entry on it, as calls of the object do.
+        item_read_function = const_cast<Function*>(&fn);
+    }
+    if (item_read_function != &fn) return;
+    mapping->mp_subscript = direct_item_slot;
+}
+
+}  // namespace brx

@@ -1,0 +1,71 @@
+#include "rows/plain_read.hpp"
+
+#include "module/names.hpp"
+#include "rows/class_snapshot.hpp"
+#include "rows/row_access.hpp"
+
+namespace brx {
+namespace {
+
+// `name` stands in the list or tuple `names` as that very object.
+bool listed_by_identity(PyObject* names, PyObject* name) {
+    if (!PyList_CheckExact(names) && !PyTuple_CheckExact(names)) return false;
+    PyObject** items = PySequence_Fast_ITEMS(names);
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(names);
+    for (Py_ssize_t i = 0; i < count; ++i)
+        if (items[i] == name) return true;
+    return false;
+}
+
+// An item read of the store's own name finds the store as an attribute.
+bool names_the_store(PyObject* name) {
+    PyObject* store_name = "_TableBase__column_values"_id;
+    return name == store_name ||
+           (PyUnicode_GET_LENGTH(name) == PyUnicode_GET_LENGTH(store_name) && PyUnicode_Compare(name, store_name) == 0);
+}
+
+PyObject* instance_dict(PyObject* self) {
+    PyObject** slot = _PyObject_GetDictPtr(self);
+    return slot ? *slot : nullptr;
+}
+
+}  // namespace
+
+PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (!PyUnicode_CheckExact(name) || type->tp_getattro != PyObject_GenericGetAttr) return PlainRead::NotPlain;
+    PyObject* dict = instance_dict(self);
+    if (!dict || !PyDict_CheckExact(dict) || PyDict_GET_SIZE(dict) != 1) return PlainRead::NotPlain;
+    const ClassSnapshot* snapshot = current_snapshot(type);
+    if (!snapshot || snapshot->shadows_store || !snapshot->own_is_foreign_key || !snapshot->column_names ||
+        !snapshot->column_attributes || !PyDict_CheckExact(snapshot->column_attributes))
+        return PlainRead::NotPlain;
+    // The attribute rule comes first: a class attribute of that name wins.
+    if (_PyType_Lookup(type, name) || !listed_by_identity(snapshot->column_names, name) || names_the_store(name))
+        return PlainRead::NotPlain;
+
+    // From here on lookups may run Python code: hold what they use.
+    const unsigned int version = snapshot->version;
+    Ref attributes = Ref::borrow(snapshot->column_attributes);
+    Ref held_dict = Ref::borrow(dict);
+    Ref store = Ref::borrow(PyDict_GetItemWithError(dict, "_TableBase__column_values"_id));
+    if (!store || !PyDict_CheckExact(store.get())) {
+        if (PyErr_Occurred()) PyErr_Clear();
+        return PlainRead::NotPlain;  // only the lookup of the store was made: nothing to undo
+    }
+    Ref value = Ref::borrow(PyDict_GetItemWithError(store.get(), name));
+    if (!value) {
+        if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, name);
+        return PlainRead::Failed;
+    }
+    // The foreign-key rule, from the class as it is now: the snapshot's
+    // settings only while the class and the instance are still as found.
+    const bool unchanged = Py_TYPE(self) == type && type->tp_version_tag == version &&
+                           instance_dict(self) == dict && PyDict_GET_SIZE(dict) == 1;
+    const int foreign = unchanged ? foreign_flag_in(attributes.get(), name) : is_foreign_key(RowView(self), name);
+    if (foreign < 0) return PlainRead::Failed;
+    out = std::move(value);
+    return foreign && PyLong_Check(out.get()) ? PlainRead::ForeignKey : PlainRead::Value;
+}
+
+}  // namespace brx
