@@ -9,7 +9,10 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 ensure_system_packages
-ensure_venv
-install_project
+# The harness needs the connector only: install once, not on every call.
+if ! { [ -x "$VENV/bin/python" ] && "$VENV/bin/python" -c 'import mysql.connector' 2>/dev/null; }; then
+    ensure_venv
+    install_project
+fi
 STATE="${BRX_CLUSTER_STATE:-$VENV/cluster-state.json}"
 exec "$VENV/bin/python" "$ROOT/tests/support/galera.py" --state "$STATE" "$@"

@@ -16,6 +16,7 @@ instead of the default five to fifteen) so that a test killing a node does not w
 import json
 import os
 import pwd
+import random
 import re
 import shutil
 import signal
@@ -84,18 +85,37 @@ def _is_server_of(pid, datadir):
     return not zombie and ("--datadir=%s" % datadir).encode() in arguments
 
 
-def free_ports(count):
-    """`count` distinct TCP ports free on 127.0.0.1 right now (all held open until all are found)."""
-    held = []
+def _ephemeral_range():
     try:
-        for _ in range(count):
-            probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-            probe.bind(("127.0.0.1", 0))
-            held.append(probe)
-        return [probe.getsockname()[1] for probe in held]
-    finally:
-        for probe in held:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            low, high = (int(part) for part in f.read().split())
+        return low, high
+    except (OSError, ValueError):
+        return 32768, 60999
+
+
+def free_ports(count):
+    """`count` distinct TCP ports free on 127.0.0.1 now, below the ephemeral range.
+
+    The later nodes bind theirs seconds after they were picked; the kernel hands out ephemeral
+    ports to outgoing connections meanwhile, but never one from below that range.
+    """
+    low = _ephemeral_range()[0]
+    candidates = list(range(max(1024, low - 20000), low))
+    random.shuffle(candidates)
+    found = []
+    for port in candidates:
+        probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        try:
+            probe.bind(("127.0.0.1", port))
+            found.append(port)
+        except OSError:
+            continue
+        finally:
             probe.close()
+        if len(found) == count:
+            return found
+    raise RuntimeError("no %d free TCP ports below %d on 127.0.0.1" % (count, low))
 
 
 class Node:
