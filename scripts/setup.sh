@@ -27,6 +27,9 @@ find_mariadbd() {
 ensure_system_packages() {
     local missing=()
     [ -n "$(find_mariadbd)" ] || missing+=(mariadb-server mariadb-client)
+    # The cluster tests run three Galera nodes, which copy state to each other with rsync.
+    [ -e /usr/lib/galera/libgalera_smm.so ] || missing+=(galera-4)
+    command -v rsync >/dev/null 2>&1 || missing+=(rsync)
     command -v g++ >/dev/null 2>&1 || missing+=(g++)
     if ! python3 -c 'import sysconfig, os, sys; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))'; then
         missing+=(python3-dev)

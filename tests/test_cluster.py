@@ -1,0 +1,416 @@
+"""The module on a three-node Galera cluster: a pool with failover settings losing its node to
+SIGKILL in the middle of a workload of row graphs, the killed node rejoining, certification
+conflicts between guards on different nodes, identifiers stepped by the cluster, and the guide's
+examples (docs/cluster.md)."""
+import pathlib
+import threading
+import time
+
+import mysql.connector
+import pytest
+from mysql.connector import errorcode
+
+from brx_sql import Cache, CNXGuard, CNXPool
+from support.doc_blocks import run_document
+from support.galera import Cluster, missing_requirements
+from tables import Home, Person, Pet, ids
+
+pytestmark = pytest.mark.cluster
+
+try:  # the C extension's commit and rollback raise its own error class, not the connector's
+    from _mysql_connector import MySQLInterfaceError
+    CONNECTOR_ERRORS = (mysql.connector.Error, MySQLInterfaceError)
+except ImportError:
+    CONNECTOR_ERRORS = (mysql.connector.Error,)
+
+DATABASE = "brx_cluster"
+GUIDE = pathlib.Path(__file__).resolve().parent.parent / "docs" / "cluster.md"
+# Every read of a check waits until the node has applied all that the cluster committed before.
+CAUSAL = "SET SESSION wsrep_sync_wait = 7"
+# The multi-foreign columns are indexed: a DELETE by an unindexed column locks every row it scans,
+# and on a cluster each write that another node applies meanwhile then aborts it.
+SCHEMA = ("CREATE TABLE homes (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20))",
+          "CREATE TABLE persons (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20), home_id INT)",
+          "CREATE TABLE pets (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20) UNIQUE, owner_id INT,"
+          " KEY (owner_id))",
+          "CREATE TABLE toys (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20), owner_id INT, KEY (owner_id))")
+
+
+@pytest.fixture(scope="session")
+def cluster():
+    reason = missing_requirements()
+    if reason:
+        pytest.skip(reason)
+    made = Cluster()
+    try:
+        made.start()
+        print("\ncluster started in %.1f s" % made.start_seconds)
+        yield made
+    finally:
+        made.close()
+
+
+@pytest.fixture
+def cluster_db(cluster):
+    """All three nodes up and synced, the test database empty but for the tables of SCHEMA."""
+    for index, node in enumerate(cluster.nodes):
+        if not node.running():  # a test that killed it failed before restarting it
+            cluster.restart(index)
+    cluster.wait_synced()
+    for node in cluster.nodes:  # a leftover transaction would hold the DROP forever
+        for (thread,) in node.query("SELECT id FROM information_schema.processlist WHERE db = %s", (DATABASE,)):
+            try:
+                node.query("KILL CONNECTION %d" % thread)
+            except mysql.connector.Error:
+                pass
+    first = cluster.nodes[0]
+    first.query("DROP DATABASE IF EXISTS %s" % DATABASE)
+    first.query("CREATE DATABASE %s" % DATABASE)
+    cnx = first.connect(database=DATABASE)
+    try:
+        for statement in SCHEMA:
+            cnx.cursor().execute(statement)
+    finally:
+        cnx.close()
+    return cluster
+
+
+def pool_settings(nodes, mode, **extra):
+    """Pool settings over `nodes` (dicts for `failover`, or one node's settings)."""
+    base = {"failover": nodes} if isinstance(nodes, list) else dict(nodes)
+    return dict(base, user="root", password="", database=DATABASE, use_pure=(mode == "pure"), **extra)
+
+
+def close_idle(pool):
+    for connection in list(pool._CNXPool__pool):
+        try:
+            connection.close()
+        except Exception:
+            pass
+
+
+def snapshot(node):
+    """Every row of the test tables on `node`, after it caught up with the cluster."""
+    cnx = node.connect(database=DATABASE)
+    try:
+        cursor = cnx.cursor()
+        cursor.execute(CAUSAL)
+        tables = {}
+        for table in ("homes", "persons", "pets", "toys"):
+            cursor.execute("SELECT * FROM %s ORDER BY id" % table)
+            tables[table] = cursor.fetchall()
+        return tables
+    finally:
+        cnx.close()
+
+
+# A graph of the workload: a person, the person's home and two pets, all named after the graph's
+# tag and the person's version, so that its rows are found by name whatever ids they got.
+class Graph:
+    def __init__(self, tag):
+        self.tag = tag
+        self.version = 0
+        self.person = Person(name="", home_id=Home(name="%s home" % tag), pets=[Pet(name=""), Pet(name="")])
+        self.rename(0)
+        self.states = {None}     # the versions the database may show; None: no rows
+        self.done = False        # retired after a failed call, whose outcome is not known
+        self.failed_state = ()   # what that call would have left
+
+    def rename(self, version):
+        self.version = version
+        self.person["name"] = "%s v%d" % (self.tag, version)
+        for number, pet in enumerate(self.person.pets):
+            pet["name"] = "%s p%d v%d" % (self.tag, number, version)
+
+    def expected(self, version):
+        if version is None:
+            return {"homes": [], "persons": [], "pets": []}
+        home = "%s home" % self.tag
+        person = "%s v%d" % (self.tag, version)
+        return {"homes": [home], "persons": [(person, home)],
+                "pets": sorted(("%s p%d v%d" % (self.tag, n, version), person) for n in range(2))}
+
+    def ids(self):
+        return ids(self.person, self.person["home_id"], *self.person.pets)
+
+
+def graph_rows(tables, tag):
+    """The rows of `tables` named after `tag`, with ids replaced by the names they point at."""
+    names = {table: {row[0]: row[1] for row in tables[table]} for table in ("homes", "persons")}
+    mine = lambda rows: [row for row in rows if row[1].split(" ")[0] == tag]  # noqa: E731
+    return {"homes": [row[1] for row in mine(tables["homes"])],
+            "persons": [(row[1], names["homes"].get(row[2])) for row in mine(tables["persons"])],
+            "pets": sorted((row[1], names["persons"].get(row[2])) for row in mine(tables["pets"]))}
+
+
+def stored_ids(tables, graph):
+    by_name = {row[1]: row[0] for table in ("homes", "persons", "pets") for row in tables[table]}
+    return [by_name.get(row["name"]) for row in (graph.person, graph.person["home_id"], *graph.person.pets)]
+
+
+class LendingLog:
+    """A pool that passes every call to a real one and notes which connection each borrow begun
+    when got."""
+
+    def __init__(self, pool):
+        self.pool, self.lent = pool, []
+
+    def Get(self):
+        begun = time.monotonic()
+        cnx = self.pool.Get()
+        self.lent.append((begun, cnx))
+        return cnx
+
+    def Put(self, cnx):
+        self.pool.Put(cnx)
+
+
+class Workload:
+    """Worker threads inserting, updating and deleting graphs of their own through one pool."""
+
+    def __init__(self, pool, workers=4):
+        self.pool = pool
+        self.workers = workers
+        self.graphs = []
+        self.calls = []        # (start, end, failure or None), in completion order
+        self.unexpected = []   # exceptions that are not the connector's, ids not put back
+        self.stop = threading.Event()
+        self.lock = threading.Lock()
+
+    def run_call(self, graph, action):
+        before_ids, before_version = graph.ids(), graph.version
+        start, failure = time.monotonic(), None
+        try:
+            if action == "insert":
+                graph.person.Insert(pool=self.pool)
+                new_state = graph.version
+            elif action == "update":
+                graph.rename(graph.version + 1)
+                graph.person.Update(pool=self.pool)
+                new_state = graph.version
+            else:
+                with CNXGuard(None, self.pool) as cnx:  # the person, its pets and its home: one transaction
+                    graph.person.Delete(cnx)
+                    graph.person["home_id"].Delete(cnx)
+                new_state = None
+            graph.states = {new_state}
+        except CONNECTOR_ERRORS as error:
+            failure = error
+            graph.failed_state = None if action == "delete" else graph.version
+            graph.failure = (action, type(error).__name__, getattr(error, "errno", None))
+            graph.states.add(graph.failed_state)
+            graph.done = True
+            if graph.ids() != before_ids:
+                self.unexpected.append("%s %s: ids %s, were %s" % (action, graph.tag, graph.ids(), before_ids))
+            graph.version = before_version
+        except Exception as error:  # noqa: BLE001 (reported by the test)
+            self.unexpected.append("%s %s: %r" % (action, graph.tag, error))
+            graph.done = True
+        with self.lock:
+            self.calls.append((start, time.monotonic(), failure))
+
+    def worker(self, number):
+        live, count = [], 0
+        while not self.stop.is_set():
+            live = [graph for graph in live if not graph.done and graph.states != {None}]
+            if len(live) < 2 or count % 4 == 0:
+                graph = Graph("%d.%d" % (number, count))
+                with self.lock:
+                    self.graphs.append(graph)
+                live.append(graph)
+                self.run_call(graph, "insert")
+            else:
+                self.run_call(live[count % len(live)], "update" if count % 3 else "delete")
+            count += 1
+
+    def start(self):
+        self.threads = [threading.Thread(target=self.worker, args=(n,)) for n in range(self.workers)]
+        for thread in self.threads:
+            thread.start()
+
+    def wait_for(self, condition, timeout):
+        deadline = time.monotonic() + timeout
+        while not condition() and time.monotonic() < deadline:
+            time.sleep(0.05)
+
+    def finish(self):
+        self.stop.set()
+        for thread in self.threads:
+            thread.join(60)
+        assert not any(thread.is_alive() for thread in self.threads), "a worker hangs"
+
+    def successes_since(self, moment):
+        return [call for call in self.calls if call[0] >= moment and call[2] is None]
+
+
+def check_graphs(tables, graphs):
+    """(lost, half done, failed calls that took effect) over every graph of a workload."""
+    lost, half, landed = [], [], []
+    for graph in graphs:
+        found = graph_rows(tables, graph.tag)
+        full = {state for state in graph.states if graph.expected(state) == found}
+        if not full:
+            (lost if len(graph.states) == 1 else half).append((graph.tag, graph.states, found))
+        elif len(graph.states) == 1 and graph.states != {None} and stored_ids(tables, graph) != graph.ids():
+            lost.append((graph.tag, "ids", stored_ids(tables, graph), graph.ids()))
+        elif graph.failed_state in full:
+            landed.append(graph.failure)  # the commit reached the cluster, its answer did not reach the caller
+    return lost, half, landed
+
+
+def test_failover_under_sigkill_loses_nothing_and_the_node_rejoins(cluster_db, connector_mode):
+    cluster = cluster_db
+    victim, *survivors = cluster.nodes
+    # Every connection goes to the victim while it lives, then to either survivor.
+    nodes = [dict(cluster.failover()[0], priority=100)] + [dict(n, priority=50) for n in cluster.failover()[1:]]
+    pool = CNXPool(**pool_settings(nodes, connector_mode))
+    lending = LendingLog(pool)
+    workload = Workload(lending)
+    workload.start()
+    try:
+        workload.wait_for(lambda: len(workload.calls) >= 40, 30)
+        killed_at = time.monotonic()
+        victim.kill()
+        dead_at = time.monotonic()
+        workload.wait_for(lambda: len(workload.successes_since(killed_at)) >= 40, 60)
+    finally:
+        workload.finish()
+        close_idle(pool)
+    after = workload.successes_since(killed_at)
+    failures = [call[2] for call in workload.calls if call[2] is not None]
+    assert workload.unexpected == []
+    assert failures, "no borrower was cut off by the kill"
+    assert len(after) >= 40, "the workload did not go on on the surviving nodes"
+    # Borrows begun once the victim was gone got a connection to a survivor, never a dead one.
+    assert all(cnx.server_port != victim.sql_port for begun, cnx in lending.lent if begun > dead_at)
+
+    tables = snapshot(survivors[0])
+    assert snapshot(survivors[1]) == tables
+    lost, half, landed = check_graphs(tables, workload.graphs)
+    assert (lost, half) == ([], [])
+    failover = min(call[1] for call in after) - killed_at
+    cut_off = [call for call in workload.calls if call[2] is not None and call[0] < killed_at]
+    print("\n[%s] %d calls, %d failed: %d in flight at the kill, %d later ones failed certification"
+          " (1213, or a ping answered by it); failed calls that took effect: %s;"
+          " fail-over %.2f s; lost 0, half done 0"
+          % (connector_mode, len(workload.calls), len(failures), len(cut_off), len(failures) - len(cut_off),
+             landed, failover))
+
+    began = time.monotonic()
+    cluster.restart(0)
+    assert victim.joined_by_ist(), victim.latest_log()[-3000:]
+    assert snapshot(victim) == tables
+    print("[%s] rejoined by IST in %.1f s with the same rows" % (connector_mode, time.monotonic() - began))
+
+
+class StalledCommits:
+    """A pool whose connections wait for `release` before they commit."""
+
+    def __init__(self, pool):
+        self.pool, self.at_commit, self.release = pool, threading.Event(), threading.Event()
+        self.commit_errors = []
+
+    def Get(self):
+        stalled, real = self, self.pool.Get()
+
+        class Connection:
+            real_connection = real
+
+            def __getattr__(self, name):
+                return getattr(real, name)
+
+            def commit(self):
+                stalled.at_commit.set()
+                stalled.release.wait(30)
+                try:
+                    return real.commit()
+                except CONNECTOR_ERRORS as error:
+                    stalled.commit_errors.append(error)
+                    raise
+        return Connection()
+
+    def Put(self, cnx):
+        self.pool.Put(cnx.real_connection)
+
+
+def test_certification_conflict_between_nodes_fails_one_commit(cluster_db, connector_mode):
+    cluster = cluster_db
+    pool_a = CNXPool(**pool_settings(cluster.nodes[1].settings(), connector_mode, init_command=CAUSAL))
+    pool_b = CNXPool(**pool_settings(cluster.nodes[2].settings(), connector_mode, init_command=CAUSAL))
+    graph = Graph("c")
+    graph.person.Insert(pool=pool_a)
+    mine = graph.person                     # the writer on node 3, which rewrites the pets too
+    theirs = CNXGuard.Select(mine["id"], "persons", Person, pool=pool_a)  # the writer on node 2
+    theirs.FillForeign(False, pool=pool_a)
+    stalled = StalledCommits(pool_b)
+    before = graph.ids()
+    outcome = []
+
+    def write_on_b():
+        graph.rename(1)
+        try:
+            mine.Update(pool=stalled)
+            outcome.append(None)
+        except CONNECTOR_ERRORS as error:
+            outcome.append(error)
+
+    thread = threading.Thread(target=write_on_b)
+    thread.start()
+    try:
+        assert stalled.at_commit.wait(30), "the writer on node 3 never reached its commit"
+        theirs["name"] = "c other"
+        theirs.Update(False, pool=pool_a)   # node 2 commits first: certified
+    finally:
+        stalled.release.set()
+        thread.join(30)
+    [error] = outcome
+    assert getattr(error, "errno", None) == errorcode.ER_LOCK_DEADLOCK, repr(error)
+    assert stalled.commit_errors == [error]  # it surfaced at commit, from the connector
+    assert graph.ids() == before             # as after any failed call
+    for node in cluster.nodes:
+        assert graph_rows(snapshot(node), "c") == {
+            "homes": ["c home"], "persons": [("c other", "c home")],
+            "pets": [("c p0 v0", "c other"), ("c p1 v0", "c other")]}
+    mine.Update(pool=pool_b)                 # the unit of work again: it goes through now
+    assert stored_ids(snapshot(cluster.nodes[0]), graph) == graph.ids()
+    for pool in (pool_a, pool_b):
+        close_idle(pool)
+    print("\n[%s] conflict: %s at commit: %s" % (connector_mode, type(error).__name__, error))
+
+
+def test_identifiers_step_by_cluster_size_and_are_taken_as_given(cluster_db):
+    cluster = cluster_db
+    pools = [CNXPool(**pool_settings(node.settings(), "pure", init_command=CAUSAL)) for node in cluster.nodes]
+    graphs = [Graph("i%d" % n) for n in range(6)]
+    for number, graph in enumerate(graphs):  # three through the first node, then round robin
+        graph.person.Insert(pool=pools[max(0, number - 3) % 3])
+    tables = snapshot(cluster.nodes[0])
+    assert [stored_ids(tables, graph) for graph in graphs] == [graph.ids() for graph in graphs]
+    one_node = [graph.person["id"] for graph in graphs[:3]]
+    assert [b - a for a, b in zip(one_node, one_node[1:])] == [3, 3]  # stepped by the cluster's size
+    # Read back through another node: the same identifiers, foreign keys and multi-foreign rows.
+    cache = Cache(pools[1])
+    cache.Cache("homes", Home)
+    CNXGuard.POOL = pools[2]  # for the lazy lookups of foreign keys
+    for graph in graphs:
+        again = CNXGuard.Select(graph.person["id"], "persons", Person, pool=pools[2])
+        assert again["home_id"]["id"] == graph.person["home_id"]["id"]
+        assert sorted(ids(*again["pets"])) == sorted(ids(*graph.person.pets))  # loaded on first read
+        assert cache.Select(graph.person["home_id"]["id"], "homes")["name"] == "%s home" % graph.tag
+    for pool in pools:
+        close_idle(pool)
+
+
+def test_guide_examples_run_and_the_priority_key_it_warns_of(cluster_db):
+    cluster = cluster_db
+    target = {"failover": cluster.failover(), "user": "root", "password": "", "database": DATABASE}
+    run_document(GUIDE, target)
+    nodes = cluster.failover()
+    pool = CNXPool(failover=nodes, user="root", password="", database=DATABASE)
+    with CNXGuard(None, pool):
+        pass
+    assert all(node["priority"] == 100 for node in nodes)  # written by the connector
+    with pytest.raises(AttributeError, match="Unsupported argument 'priority'"):
+        mysql.connector.connect(**nodes[0], user="root", password="")
+    mysql.connector.connect(**{k: v for k, v in nodes[0].items() if k != "priority"}, user="root").close()
+    close_idle(pool)
