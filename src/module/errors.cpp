@@ -1,5 +1,8 @@
 #include "module/errors.hpp"
 
+#include <exception>
+#include <new>
+
 namespace brx {
 
 Ref take_exception() {
@@ -26,6 +29,18 @@ void restore_exception(Ref exc) {
     PyObject* type = Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value)));
     PyErr_Restore(type, value, PyException_GetTraceback(value));
 #endif
+}
+
+void raise_from_cpp_exception() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        PyErr_Format(PyExc_SystemError, "brx_sql internal error: %s", error.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "brx_sql internal error");
+    }
 }
 
 }  // namespace brx

@@ -44,4 +44,9 @@ Ref take_exception();
 // Raises `exc` again (steals it).
 void restore_exception(Ref exc);
 
+// Turns the C++ exception being handled into a Python one (MemoryError for an
+// allocation failure); call only inside a catch block. Nothing thrown in C++
+// may unwind into the interpreter.
+void raise_from_cpp_exception() noexcept;
+
 }  // namespace brx

@@ -1,6 +1,7 @@
 // The function type shared by every method and module function.
 #include "module/function.hpp"
 
+#include "module/errors.hpp"
 #include "module/names.hpp"
 
 #include <structmember.h>
@@ -54,7 +55,15 @@ PyObject* run_body(Function& fn, const Args& bound) {
         add_traceback_entry(fn);
         return nullptr;
     }
-    Ref result = fn.spec->body(bound);
+    Ref result;
+    try {
+        result = fn.spec->body(bound);
+    } catch (...) {
+        // Unwinding has released what the body held and left its guard
+        // blocks through __exit__ with a failure, so the guard rolled back.
+        result = Ref();
+        raise_from_cpp_exception();
+    }
     if (!result && !PyErr_Occurred())
         PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
     depth.leave();
@@ -62,14 +71,24 @@ PyObject* run_body(Function& fn, const Args& bound) {
     return result.release();
 }
 
-PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-    auto& fn = *reinterpret_cast<Function*>(self);
+PyObject* bind_and_run(Function& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     Args bound;
-    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     const bool positional_only = kwnames == nullptr && bind_positional(fn, args, nargs, bound);
-    if (positional_only || bind_arguments(fn, args, nargs, kwnames, bound)) return run_body(fn, bound);
+    bool bound_ok = positional_only;
+    if (!bound_ok) {
+        try {
+            bound_ok = bind_arguments(fn, args, nargs, kwnames, bound);
+        } catch (...) {
+            raise_from_cpp_exception();
+        }
+    }
+    if (bound_ok) return run_body(fn, bound);
     add_traceback_entry(fn);
     return nullptr;
+}
+
+PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    return bind_and_run(*reinterpret_cast<Function*>(self), args, PyVectorcall_NARGS(nargsf), kwnames);
 }
 
 // Bound like a Python function: through an instance the instance becomes
@@ -182,7 +201,7 @@ PyTypeObject* FunctionType = nullptr;
 PyObject* call_positional(Function& fn, PyObject* const* args, Py_ssize_t nargs) {
     Args bound;
     if (bind_positional(fn, args, nargs, bound)) return run_body(fn, bound);
-    return function_vectorcall(reinterpret_cast<PyObject*>(&fn), args, static_cast<size_t>(nargs), nullptr);
+    return bind_and_run(fn, args, nargs, nullptr);
 }
 
 bool ready_function_type() {

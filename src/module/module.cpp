@@ -2,6 +2,7 @@
 #include "module/classes.hpp"
 #include "module/function.hpp"
 #include "module/module_state.hpp"
+#include "module/errors.hpp"
 #include "module/names.hpp"
 
 #include <cstdio>
@@ -129,7 +130,13 @@ int module_exec(PyObject* module) {
     // of a failed exec needs nothing from the half-made module.
     if (!intern_all_names()) return -1;
     set_module(module);
-    if (exec_steps(module)) return 0;
+    bool done = false;
+    try {
+        done = exec_steps(module);
+    } catch (...) {
+        raise_from_cpp_exception();
+    }
+    if (done) return 0;
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_ImportError, "init brx_sql");
     add_traceback_entry("init brx_sql");
     set_module(nullptr);

@@ -1,25 +1,20 @@
 #include "module/names.hpp"
 
-#include <utility>
-#include <vector>
-
 namespace brx {
 namespace {
-std::vector<std::pair<PyObject**, const char*>>& pending_names() {
-    static std::vector<std::pair<PyObject**, const char*>> names;
-    return names;
-}
+detail::NameNode* registered_names = nullptr;
 }  // namespace
 
-void detail::register_name(PyObject** slot, const char* text) {
-    pending_names().emplace_back(slot, text);
+void detail::register_name(NameNode& node) noexcept {
+    node.next = registered_names;
+    registered_names = &node;
 }
 
 bool intern_all_names() {
-    for (auto& [slot, text] : pending_names()) {
-        if (*slot) continue;
-        *slot = PyUnicode_InternFromString(text);
-        if (!*slot) return false;
+    for (detail::NameNode* node = registered_names; node; node = node->next) {
+        if (*node->slot) continue;
+        *node->slot = PyUnicode_InternFromString(node->text);
+        if (!*node->slot) return false;
     }
     return true;
 }

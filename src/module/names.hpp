@@ -20,12 +20,20 @@ struct FixedString {
 };
 
 namespace detail {
-void register_name(PyObject** slot, const char* text);
+// One registered name; the nodes form a list threaded through the names
+// themselves, so registering while the library loads allocates nothing.
+struct NameNode {
+    PyObject** slot;
+    const char* text;
+    NameNode* next = nullptr;
+};
+void register_name(NameNode& node) noexcept;
 
 template <FixedString S>
 struct InternedName {
     static inline PyObject* object = nullptr;
-    static inline const bool registered = (register_name(&object, S.data), true);
+    static inline NameNode node{&object, S.data};
+    static inline const bool registered = (register_name(node), true);
 };
 }  // namespace detail
 

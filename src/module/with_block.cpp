@@ -19,11 +19,21 @@ Ref lookup_special(PyObject* obj, PyObject* name) {
 }  // namespace
 
 WithBlock::~WithBlock() {
-    // Every path through the owner calls exit(); this only covers misuse.
-    if (exit_method_) {
-        StashedError stash;
-        Ref ignored = call(exit_method_.get(), {Py_None, Py_None, Py_None});
+    if (!exit_method_) return;
+    StashedError stash;
+    if (std::uncaught_exceptions() > unwinding_at_start_) {
+        // A C++ exception is leaving the work: the block failed, so the
+        // manager must see a failure (a guard rolls back, never commits).
+        PyErr_SetString(PyExc_SystemError, "brx_sql internal error");
+        Ref failure = take_exception();
+        if (failure) {
+            PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(failure.get()));
+            Ref ignored = call(exit_method_.get(), {type, failure.get(), Py_None});
+        }
+        return;
     }
+    // Every other path through the owner calls exit(); this only covers misuse.
+    Ref ignored = call(exit_method_.get(), {Py_None, Py_None, Py_None});
 }
 
 bool WithBlock::enter(PyObject* manager) {

@@ -6,11 +6,13 @@
 
 #include "module/ref.hpp"
 
+#include <exception>
+
 namespace brx {
 
 class WithBlock {
 public:
-    WithBlock() = default;
+    WithBlock() noexcept : unwinding_at_start_(std::uncaught_exceptions()) {}
     WithBlock(const WithBlock&) = delete;
     WithBlock& operator=(const WithBlock&) = delete;
     ~WithBlock();
@@ -28,6 +30,7 @@ public:
 private:
     Ref exit_method_;  // bound __exit__
     Ref value_;
+    int unwinding_at_start_;
 };
 
 // Runs `work(value)` inside `with manager as value:`.

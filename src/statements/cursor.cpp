@@ -2,15 +2,18 @@
 
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "statements/param_markers.hpp"
 
 namespace brx {
 
 Ref open_cursor(PyObject* cnx) { return call_method(cnx, "cursor"_id, {}); }
 
 bool execute_statement(PyObject* cursor, PyObject* statement, PyObject* params) {
-    Ref result = params ? call_method(cursor, "execute"_id, {statement, params})
-                        : call_method(cursor, "execute"_id, {statement});
-    return static_cast<bool>(result);
+    if (!params) return static_cast<bool>(call_method(cursor, "execute"_id, {statement}));
+    Ref text = Ref::borrow(statement);
+    Ref values = Ref::borrow(params);
+    if (!escape_names_for_params(text, values)) return false;
+    return static_cast<bool>(call_method(cursor, "execute"_id, {text.get(), values.get()}));
 }
 
 bool drain_rows(PyObject* cursor) {

@@ -87,6 +87,9 @@ Ref guard_insert(const Args& args) {
 }
 
 Ref guard_delete(const Args& args) {
+    // The id must be a number, as for Select: the server would read a string
+    // such as "3 OR 1=1" as the number 3.
+    if (!compose("%d"_id, {args[0]})) return {};
     Ref text = delete_by_id_text(args[1]);
     if (!text) return {};
     Ref params = Ref::steal(PyTuple_Pack(1, args[0]));

@@ -1,0 +1,75 @@
+#include "statements/param_markers.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace brx {
+namespace {
+
+// Whether a "%" appears inside a backticked name (a doubled backtick stays inside).
+bool percent_in_names(std::string_view text) {
+    bool inside = false;
+    for (char c : text) {
+        if (c == '`') inside = !inside;
+        else if (c == '%' && inside) return true;
+    }
+    return false;
+}
+
+// The text in mapping form; `markers` counts the "%s" markers outside names.
+std::string mapping_form(std::string_view text, Py_ssize_t& markers) {
+    std::string out;
+    out.reserve(text.size() + 16);
+    bool inside = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '`') inside = !inside;
+        if (c == '%' && inside) {
+            out += "%(_)%";  // the mapping form's escape of a literal "%"
+        } else if (c == '%' && i + 1 < text.size() && text[i + 1] == 's') {
+            out += "%(" + std::to_string(markers++) + ")s";
+            ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+Ref params_by_position(PyObject* params, Py_ssize_t markers) {
+    Ref values = Ref::steal(PySequence_Fast(params, "statement parameters must be a sequence"));
+    if (!values) return {};
+    if (PySequence_Fast_GET_SIZE(values.get()) != markers) {
+        PyErr_SetString(PyExc_ValueError, "statement parameters do not match its markers");
+        return {};
+    }
+    Ref mapping = Ref::steal(PyDict_New());
+    if (!mapping) return {};
+    for (Py_ssize_t i = 0; i < markers; ++i) {
+        Ref key = Ref::steal(PyUnicode_FromFormat("%zd", i));
+        if (!key || PyDict_SetItem(mapping.get(), key.get(), PySequence_Fast_GET_ITEM(values.get(), i)) < 0)
+            return {};
+    }
+    return mapping;
+}
+
+}  // namespace
+
+bool escape_names_for_params(Ref& text, Ref& params) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (!utf8) return false;
+    const std::string_view view(utf8, static_cast<std::size_t>(size));
+    if (!percent_in_names(view)) return true;
+    Py_ssize_t markers = 0;
+    const std::string rewritten = mapping_form(view, markers);
+    Ref mapping = params_by_position(params.get(), markers);
+    if (!mapping) return false;
+    Ref new_text = Ref::steal(PyUnicode_FromStringAndSize(rewritten.data(), static_cast<Py_ssize_t>(rewritten.size())));
+    if (!new_text) return false;
+    text = std::move(new_text);
+    params = std::move(mapping);
+    return true;
+}
+
+}  // namespace brx

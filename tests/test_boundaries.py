@@ -1,0 +1,127 @@
+"""What reaches the module's edges from outside C++: names holding "%" in statements sent with
+parameters, ids that the server would convert, and C++ allocation failures, which must surface as
+Python exceptions with the guard rolled back, never end the process."""
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from brx_sql import CNXGuard, ColumnAttribute, TableBase
+
+
+@pytest.mark.parametrize("table, column", [("50%s off", "pr%ce"), ("a%(x)s", "%%"), ("%", "%s")])
+def test_names_holding_percent_work_in_statements_with_parameters(pool, db, table, column):
+    quoted_table = "`" + table + "`"
+    db.run(f"CREATE TABLE {quoted_table} (id INT AUTO_INCREMENT PRIMARY KEY, `{column}` VARCHAR(20))")
+    new_id = CNXGuard.Insert(table, ["id", column], [0, "a%s b"], pool=pool)
+    assert db.query(f"SELECT `{column}` FROM {quoted_table} WHERE id = {int(new_id)}") == [("a%s b",)]
+
+    class Row(TableBase):
+        TABLE_NAME = table
+        COLUMN_NAMES = ["id", column]
+        COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0)}
+        MULTI_FOREIGN_ATTR = {}
+
+    row = Row(0, "first")
+    row.Insert(pool=pool)
+    row[column] = "100%"
+    row.Update(pool=pool)
+    assert CNXGuard.Select(row["id"], table, Row, pool=pool)[column] == "100%"
+    CNXGuard.Delete(new_id, table, pool=pool)
+    row.Delete(pool=pool)
+    assert db.query(f"SELECT COUNT(*) FROM {quoted_table}") == [(0,)]
+
+
+@pytest.mark.parametrize("bad_id", ["3 OR 1=1", "3", None, b"3", [3]])
+def test_delete_refuses_an_id_that_is_not_a_number_before_borrowing(recorder, bad_id):
+    rec = recorder(None)
+    with pytest.raises(TypeError):
+        CNXGuard.Delete(bad_id, "t", pool=rec)
+    assert rec.log == []
+
+
+SHIM = r"""
+#include <cstdlib>
+#include <new>
+static long countdown = -1;  // allocations left before one fails; -1: never
+extern "C" void fail_allocation_after(long n) { countdown = n; }
+void* operator new(std::size_t size) {
+    if (countdown == 0) { countdown = -1; throw std::bad_alloc(); }
+    if (countdown > 0) --countdown;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+"""
+
+SCRIPT = r"""
+import ctypes, json, sys
+import brx_sql
+from brx_sql import CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
+shim = ctypes.CDLL(sys.argv[1])
+settings = json.loads(sys.argv[2])
+pool = brx_sql.CNXPool(**settings)
+
+class Head(TableBase):
+    TABLE_NAME = "head"
+    COLUMN_NAMES = ["id", "name"]
+    COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0)}
+
+class Line(TableBase):
+    TABLE_NAME = "line"
+    COLUMN_NAMES = ["id", "head", "text"]
+    COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0),
+                         "head": ColumnAttribute("head", None, True, "head", Head)}
+    MULTI_FOREIGN_ATTR = {}
+
+Head.MULTI_FOREIGN_ATTR = {"lines": MultiForeignAttr("lines", "head", "line", Line)}
+
+failures = 0
+for n in range(200):
+    head = Head(0, "h%d" % n)
+    head["lines"] = [Line(0, 0, "x"), Line(0, 0, "y")]
+    shim.fail_allocation_after(n)
+    try:
+        head.Insert(pool=pool)
+    except MemoryError:
+        failures += 1
+        assert head["id"] == 0 and all(line["id"] == 0 for line in head["lines"])
+        with CNXGuard(pool=pool) as cnx:
+            cur = cnx.cursor()
+            cur.execute("SELECT (SELECT COUNT(*) FROM head) + (SELECT COUNT(*) FROM line)")
+            assert cur.fetchall() == [(0,)], "a failed insert left rows"
+        continue
+    finally:
+        shim.fail_allocation_after(-1)
+    break
+try:
+    shim.fail_allocation_after(0)
+    brx_sql.CNXGuard.Select(id=1, table="head", _class=Head, pool=pool, cnx=None)
+except MemoryError:
+    failures += 1
+finally:
+    shim.fail_allocation_after(-1)
+print(failures, head["id"] > 0)
+"""
+
+
+def test_allocation_failures_in_cpp_become_memory_errors_and_roll_back(server, dbconfig, db, tmp_path):
+    """Every C++ allocation of a graph insert is made to fail in turn, through a replacement
+    operator new preloaded into a child interpreter: each failure is a MemoryError, the
+    transaction is rolled back and the ids are put back; the next attempt succeeds."""
+    db.run("CREATE TABLE head (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20))")
+    db.run("CREATE TABLE line (id INT AUTO_INCREMENT PRIMARY KEY, head INT, text VARCHAR(20))")
+    source = tmp_path / "shim.cpp"
+    source.write_text(SHIM)
+    shim = tmp_path / "shim.so"
+    subprocess.run(["g++", "-shared", "-fPIC", "-O1", "-o", str(shim), str(source)], check=True)
+    import json
+    env = dict(os.environ, LD_PRELOAD=str(shim))
+    done = subprocess.run([sys.executable, "-c", SCRIPT, str(shim), json.dumps(dbconfig)],
+                          env=env, capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    failures, stored = done.stdout.split()
+    assert int(failures) >= 2 and stored == "True", done.stdout
