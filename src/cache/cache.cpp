@@ -1,6 +1,6 @@
 // Cache: row objects held in memory table by table, read without a query once
 // loaded, and kept in step with the deletions made through the cache.
-#include "cache/bodies.hpp"
+#include "cache/cache_methods.hpp"
 
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
@@ -24,29 +24,29 @@ Ref table_of(PyObject* obj, PyObject* table) {
 
 }  // namespace
 
-Ref cache_init(const Args& args) {
-    PyObject* self = args[0];
+Ref cache_init(Bound<sig::cache_init> args) {
+    PyObject* self = args.get<"self">();
     Ref table_rows = Ref::steal(PyDict_New());
     if (!table_rows || PyObject_SetAttr(self, "_Cache__obj_dict"_id, table_rows.get()) < 0) return {};
     Ref row_classes = Ref::steal(PyDict_New());
     if (!row_classes || PyObject_SetAttr(self, "_Cache__class_dict"_id, row_classes.get()) < 0) return {};
-    if (PyObject_SetAttr(self, "_Cache__pool"_id, args[1]) < 0) return {};
+    if (PyObject_SetAttr(self, "_Cache__pool"_id, args.get<"pool">()) < 0) return {};
     return none();
 }
 
-Ref cache_get_pool(const Args& args) { return pool_or_default(args[1], args[0], "_Cache__pool"_id); }
+Ref cache_get_pool(Bound<sig::cache_get_pool> args) { return pool_or_default(args.get<"pool">(), args.get<"self">(), "_Cache__pool"_id); }
 
-Ref cache_set_pool(const Args& args) {
-    if (PyObject_SetAttr(args[0], "_Cache__pool"_id, args[1]) < 0) return {};
+Ref cache_set_pool(Bound<sig::cache_set_pool> args) {
+    if (PyObject_SetAttr(args.get<"self">(), "_Cache__pool"_id, args.get<"pool">()) < 0) return {};
     return none();
 }
 
 // A hit is two dict lookups and nothing else; a miss fetches the row through
 // CNXGuard.Select and keeps it under the identifier as given.
-Ref cache_select(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* id = args[1];
-    PyObject* table = args[2];
+Ref cache_select(Bound<sig::cache_select> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* id = args.get<"id">();
+    PyObject* table = args.get<"table">();
     Ref table_rows = table_rows_of(self);
     if (!table_rows) return {};
     Ref rows = rows_for_table(table_rows.get(), table);
@@ -55,27 +55,27 @@ Ref cache_select(const Args& args) {
     const int hit = find_entry(rows.get(), id, cached);
     if (hit) return hit > 0 ? std::move(cached) : Ref();
 
-    Ref row_class = resolve_row_class(self, table, args[3]);
+    Ref row_class = resolve_row_class(self, table, args.get<"_class">());
     if (!row_class) return {};
-    Ref pool = resolve_pool(self, args[5]);
+    Ref pool = resolve_pool(self, args.get<"pool">());
     if (!pool) return {};
-    Ref obj = call_guard_helper("Select"_id, {id, table, row_class.get(), args[4], pool.get()});
+    Ref obj = call_guard_helper("Select"_id, {id, table, row_class.get(), args.get<"cnx">(), pool.get()});
     if (!obj || !store_entry(rows.get(), id, obj.get())) return {};
     return obj;
 }
 
 // Deletes in the database first; only then forgets the cached row, so a
 // failed delete leaves the cache as it was.
-Ref cache_delete(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* obj = args[1];
+Ref cache_delete(Bound<sig::cache_delete> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* obj = args.get<"obj">();
     Ref id = identifier_of(obj);
     if (!id) return {};
-    Ref table = table_of(obj, args[2]);
+    Ref table = table_of(obj, args.get<"table">());
     if (!table) return {};
-    Ref pool = resolve_pool(self, args[4]);
+    Ref pool = resolve_pool(self, args.get<"pool">());
     if (!pool) return {};
-    if (!call_guard_helper("Delete"_id, {id.get(), table.get(), args[3], pool.get()})) return {};
+    if (!call_guard_helper("Delete"_id, {id.get(), table.get(), args.get<"cnx">(), pool.get()})) return {};
 
     Ref table_rows = table_rows_of(self);
     if (!table_rows) return {};
@@ -87,30 +87,30 @@ Ref cache_delete(const Args& args) {
 }
 
 // Puts an already stored row object in the cache; no query.
-Ref cache_insert(const Args& args) {
-    PyObject* obj = args[1];
+Ref cache_insert(Bound<sig::cache_insert> args) {
+    PyObject* obj = args.get<"obj">();
     Ref id = Ref::steal(PyObject_GetItem(obj, "id"_id));
     if (!id) return {};
-    Ref table = table_of(obj, args[2]);
+    Ref table = table_of(obj, args.get<"table">());
     if (!table) return {};
-    Ref table_rows = table_rows_of(args[0]);
+    Ref table_rows = table_rows_of(args.get<"self">());
     if (!table_rows) return {};
     Ref rows = rows_for_table(table_rows.get(), table.get());
     if (!rows || !store_entry(rows.get(), id.get(), obj)) return {};
     return none();
 }
 
-Ref cache_cached_table(const Args& args) {
-    Ref table_rows = table_rows_of(args[0]);
+Ref cache_cached_table(Bound<sig::cache_cached_table> args) {
+    Ref table_rows = table_rows_of(args.get<"self">());
     if (!table_rows) return {};
-    return Ref::steal(PyObject_GetItem(table_rows.get(), args[1]));
+    return Ref::steal(PyObject_GetItem(table_rows.get(), args.get<"table">()));
 }
 
 // Empties the table in the cache's own database (its pool, else the guard's
 // default), then drops whatever rows the cache held for it.
-Ref cache_clear_table(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* table = args[1];
+Ref cache_clear_table(Bound<sig::cache_clear_table> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* table = args.get<"table">();
     // The table is a key of the cache: an unusable key must fail before any
     // row is deleted, not after.
     if (PyObject_Hash(table) == -1) return {};
@@ -122,8 +122,8 @@ Ref cache_clear_table(const Args& args) {
     return none();
 }
 
-Ref cache_tables(const Args& args) {
-    Ref row_classes = row_classes_of(args[0]);
+Ref cache_tables(Bound<sig::cache_tables> args) {
+    Ref row_classes = row_classes_of(args.get<"self">());
     if (!row_classes) return {};
     return call_method(row_classes.get(), "keys"_id, {});
 }

@@ -1,6 +1,6 @@
 // Loading whole tables into the cache: the bulk load (one SELECT over one
 // cursor, one row object built per row as it arrives) and the reloads.
-#include "cache/bodies.hpp"
+#include "cache/cache_methods.hpp"
 
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
@@ -50,25 +50,25 @@ void restore_rows(PyObject* table_rows, PyObject* table, PyObject* fresh, PyObje
 
 }  // namespace
 
-Ref cache_cache(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* table = args[1];
+Ref cache_cache(Bound<sig::cache_cache> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* table = args.get<"table">();
     Ref table_rows = table_rows_of(self);
     if (!table_rows) return {};
     Ref rows = rows_for_table(table_rows.get(), table);
     if (!rows) return {};
-    Ref row_class = resolve_row_class(self, table, args[2]);
+    Ref row_class = resolve_row_class(self, table, args.get<"_class">());
     if (!row_class) return {};
-    Ref pool = resolve_pool(self, args[4]);
+    Ref pool = resolve_pool(self, args.get<"pool">());
     if (!pool) return {};
     Ref query = select_all_text(table);
-    if (!query || !load_rows(args[3], pool.get(), query.get(), rows.get(), row_class.get())) return {};
+    if (!query || !load_rows(args.get<"cnx">(), pool.get(), query.get(), rows.get(), row_class.get())) return {};
     return rows;
 }
 
-Ref cache_refresh(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* table = args[1];
+Ref cache_refresh(Bound<sig::cache_refresh> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* table = args.get<"table">();
     Ref row_classes = row_classes_of(self);
     if (!row_classes) return {};
     Ref row_class;
@@ -80,7 +80,7 @@ Ref cache_refresh(const Args& args) {
         }
         return {};
     }
-    const int clear = truth(args[2]);
+    const int clear = truth(args.get<"clear">());
     if (clear < 0) return {};
 
     Ref table_rows, previous, fresh;
@@ -92,15 +92,15 @@ Ref cache_refresh(const Args& args) {
         fresh = Ref::steal(PyDict_New());
         if (had_rows < 0 || !fresh || !store_entry(table_rows.get(), table, fresh.get())) return {};
     }
-    if (!call_method(self, "Cache"_id, {table, row_class.get(), args[3], args[4]})) {
+    if (!call_method(self, "Cache"_id, {table, row_class.get(), args.get<"cnx">(), args.get<"pool">()})) {
         if (clear) restore_rows(table_rows.get(), table, fresh.get(), had_rows ? previous.get() : nullptr);
         return {};
     }
     return none();
 }
 
-Ref cache_update(const Args& args) {
-    if (!call_method(args[0], "Refresh"_id, {args[1], Py_False, args[2], args[3]})) return {};
+Ref cache_update(Bound<sig::cache_update> args) {
+    if (!call_method(args.get<"self">(), "Refresh"_id, {args.get<"table">(), Py_False, args.get<"cnx">(), args.get<"pool">()})) return {};
     return none();
 }
 

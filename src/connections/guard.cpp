@@ -1,6 +1,6 @@
 // CNXGuard: lends a connection for one `with` block; when it borrowed the
 // connection itself, it ends the transaction and gives the connection back.
-#include "connections/bodies.hpp"
+#include "connections/pool_guard_methods.hpp"
 
 #include "module/calls.hpp"
 #include "module/module_state.hpp"
@@ -8,10 +8,10 @@
 
 namespace brx {
 
-Ref guard_init(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* cnx = args[1];
-    Ref pool = Ref::borrow(args[2]);
+Ref guard_init(Bound<sig::guard_init> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* cnx = args.get<"cnx">();
+    Ref pool = Ref::borrow(args.get<"pool">());
     if (pool.get() == Py_None) {
         // The class bound to the module name, read now: later changes of
         // CNXGuard.POOL do not affect a guard already built.
@@ -26,8 +26,8 @@ Ref guard_init(const Args& args) {
     return none();
 }
 
-Ref guard_enter(const Args& args) {
-    PyObject* self = args[0];
+Ref guard_enter(Bound<sig::guard_enter> args) {
+    PyObject* self = args.get<"self">();
     Ref need_put = get_attr(self, "_CNXGuard__need_put"_id);
     if (!need_put) return {};
     const int borrow = truth(need_put.get());
@@ -41,9 +41,9 @@ Ref guard_enter(const Args& args) {
     return get_attr(self, "_CNXGuard__cnx"_id);
 }
 
-Ref guard_exit(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* exception_type = args[1];
+Ref guard_exit(Bound<sig::guard_exit> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* exception_type = args.get<"exception_type">();
     Ref need_put = get_attr(self, "_CNXGuard__need_put"_id);
     if (!need_put) return {};
     const int borrowed = truth(need_put.get());

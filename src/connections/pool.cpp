@@ -1,5 +1,5 @@
 // CNXPool: a lock-guarded LIFO stock of at most three idle connections.
-#include "connections/bodies.hpp"
+#include "connections/pool_guard_methods.hpp"
 
 #include "module/calls.hpp"
 #include "module/module_state.hpp"
@@ -67,8 +67,8 @@ Ref pool_lock(PyObject* self) { return get_attr(self, "_CNXPool__lock"_id); }
 
 }  // namespace
 
-Ref pool_init(const Args& args) {
-    PyObject* self = args[0];
+Ref pool_init(Bound<sig::pool_init> args) {
+    PyObject* self = args.get<"self">();
     Ref settings = args.extra_keywords() ? Ref::borrow(args.extra_keywords()) : Ref::steal(PyDict_New());
     if (!settings || PyObject_SetAttr(self, "_CNXPool__dbconfig"_id, settings.get()) < 0) return {};
     Ref idle = Ref::steal(PyList_New(0));
@@ -80,18 +80,18 @@ Ref pool_init(const Args& args) {
     return none();
 }
 
-Ref pool_get(const Args& args) {
-    PyObject* self = args[0];
+Ref pool_get(Bound<sig::pool_get> args) {
+    PyObject* self = args.get<"self">();
     Ref lock = pool_lock(self);
     if (!lock) return {};
     return with_block(lock.get(), [&](PyObject*) { return take_or_connect(self); });
 }
 
-Ref pool_put(const Args& args) {
-    PyObject* self = args[0];
+Ref pool_put(Bound<sig::pool_put> args) {
+    PyObject* self = args.get<"self">();
     Ref lock = pool_lock(self);
     if (!lock) return {};
-    return with_block(lock.get(), [&](PyObject*) { return give_back(self, args[1]); });
+    return with_block(lock.get(), [&](PyObject*) { return give_back(self, args.get<"connection">()); });
 }
 
 }  // namespace brx

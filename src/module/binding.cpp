@@ -10,10 +10,10 @@ namespace brx {
 namespace {
 
 void raise_count_error(const Function& fn, bool too_few, Py_ssize_t given) {
-    const Spec& spec = *fn.spec;
+    const Signature& spec = fn.spec->signature;
     const Py_ssize_t positional = fn.positional;
     const Py_ssize_t required = fn.required;
-    const bool exact = required == positional && !spec.star;
+    const bool exact = required == positional && spec.star == nullptr;
     const char* wording = exact ? "exactly" : (too_few ? "at least" : "at most");
     const Py_ssize_t bound = (exact || !too_few) ? positional : required;
     PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
@@ -32,12 +32,12 @@ PyObject* default_object(const Function& fn, std::size_t index) {
 
 bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                     Args& out) {
-    const Spec& spec = *fn.spec;
+    const Signature& spec = fn.spec->signature;
     const auto positional = static_cast<std::size_t>(fn.positional);
     const auto required = static_cast<std::size_t>(fn.required);
     out.function_ = &fn;
 
-    if (nargs > static_cast<Py_ssize_t>(positional) && !spec.star) {
+    if (nargs > static_cast<Py_ssize_t>(positional) && spec.star == nullptr) {
         raise_count_error(fn, false, nargs);
         return false;
     }
@@ -95,7 +95,7 @@ bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs,
                          PyUnicode_AsUTF8(fn.name), key);
             return false;
         }
-        if (!spec.starstar) {
+        if (spec.starstar == nullptr) {
             PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
                          PyUnicode_AsUTF8(fn.name), key);
             return false;

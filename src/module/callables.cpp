@@ -1,113 +1,72 @@
-// Every callable of the module, declared once: owner, name, parameters with
-// their defaults, star parameters, body, docstring. Methods appear in the order
-// of their class's namespace; the classes and functions are built from this.
-#include "cache/bodies.hpp"
-#include "connections/bodies.hpp"
-#include "rows/bodies.hpp"
-#include "statements/bodies.hpp"
+// Every callable of the module, in the order of its class's namespace (module
+// functions last): the classes and functions are built from this table. Each
+// signature is declared beside its body in the subsystem's *_methods.hpp.
+#include "cache/cache_methods.hpp"
+#include "connections/pool_guard_methods.hpp"
+#include "rows/row_methods.hpp"
+#include "statements/statement_methods.hpp"
 
 namespace brx {
 namespace {
 
-constexpr Default kNone = Default::None;
-
-constexpr const char* kSelectForeignAttrDoc =
-    "We don't implement this method, since it's not a good idea to cache multi foreign attribute table.";
-
 const Spec kSpecs[] = {
     // CNXPool
-    {"CNXPool", "__init__", Kind::Method, {{{"self"}}}, false, true, pool_init},
-    {"CNXPool", "Get", Kind::Method, {{{"self"}}}, false, false, pool_get},
-    {"CNXPool", "Put", Kind::Method, {{{"self"}, {"connection"}}}, false, false, pool_put},
+    callable<sig::pool_init, pool_init>(),
+    callable<sig::pool_get, pool_get>(),
+    callable<sig::pool_put, pool_put>(),
 
     // CNXGuard
-    {"CNXGuard", "__init__", Kind::Method, {{{"self"}, {"cnx", kNone}, {"pool", kNone}}}, false, false, guard_init},
-    {"CNXGuard", "__enter__", Kind::Method, {{{"self"}}}, false, false, guard_enter},
-    {"CNXGuard", "__exit__", Kind::Method,
-     {{{"self"}, {"exception_type"}, {"exception_value"}, {"exception_traceback"}}}, false, false, guard_exit},
-    {"CNXGuard", "Select", Kind::Static,
-     {{{"id"}, {"table"}, {"_class"}, {"cnx", kNone}, {"pool", kNone}}}, false, false, guard_select},
-    {"CNXGuard", "SelectForeignAttr", Kind::Static,
-     {{{"foreign_id"}, {"foreign_column"}, {"foreign_table"}, {"_class", kNone}, {"cnx", kNone}, {"pool", kNone}}},
-     false, false, guard_select_foreign_attr, kSelectForeignAttrDoc},
-    {"CNXGuard", "Insert", Kind::Static,
-     {{{"table"}, {"column_names"}, {"column_values"}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     guard_insert},
-    {"CNXGuard", "Delete", Kind::Static, {{{"id"}, {"table"}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     guard_delete},
-    {"CNXGuard", "AlterAutoIncrement", Kind::Static,
-     {{{"table"}, {"value", Default::One}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     guard_alter_auto_increment},
-    {"CNXGuard", "ClearTable", Kind::Static, {{{"tables"}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     guard_clear_table},
+    callable<sig::guard_init, guard_init>(),
+    callable<sig::guard_enter, guard_enter>(),
+    callable<sig::guard_exit, guard_exit>(),
+    callable<sig::guard_select, guard_select>(),
+    callable<sig::guard_select_foreign_attr, guard_select_foreign_attr>(),
+    callable<sig::guard_insert, guard_insert>(),
+    callable<sig::guard_delete, guard_delete>(),
+    callable<sig::guard_alter_auto_increment, guard_alter_auto_increment>(),
+    callable<sig::guard_clear_table, guard_clear_table>(),
 
     // Cache
-    {"Cache", "__init__", Kind::Method, {{{"self"}, {"pool", kNone}}}, false, false, cache_init},
-    {"Cache", "__get_pool", Kind::Method, {{{"self"}, {"pool"}}}, false, false, cache_get_pool},
-    {"Cache", "SetPool", Kind::Method, {{{"self"}, {"pool"}}}, false, false, cache_set_pool},
-    {"Cache", "Select", Kind::Method,
-     {{{"self"}, {"id"}, {"table"}, {"_class", kNone}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     cache_select},
-    {"Cache", "Delete", Kind::Method, {{{"self"}, {"obj"}, {"table", kNone}, {"cnx", kNone}, {"pool", kNone}}},
-     false, false, cache_delete},
-    {"Cache", "Insert", Kind::Method, {{{"self"}, {"obj"}, {"table", kNone}, {"cnx", kNone}, {"pool", kNone}}},
-     false, false, cache_insert},
-    {"Cache", "CachedTable", Kind::Method, {{{"self"}, {"table"}}}, false, false, cache_cached_table},
-    {"Cache", "ClearTable", Kind::Method, {{{"self"}, {"table"}}}, false, false, cache_clear_table},
-    {"Cache", "Cache", Kind::Method, {{{"self"}, {"table"}, {"_class", kNone}, {"cnx", kNone}, {"pool", kNone}}},
-     false, false, cache_cache},
-    {"Cache", "Refresh", Kind::Method,
-     {{{"self"}, {"table"}, {"clear", Default::True}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     cache_refresh},
-    {"Cache", "Tables", Kind::Method, {{{"self"}}}, false, false, cache_tables},
-    {"Cache", "Update", Kind::Method, {{{"self"}, {"table"}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     cache_update},
+    callable<sig::cache_init, cache_init>(),
+    callable<sig::cache_get_pool, cache_get_pool>(),
+    callable<sig::cache_set_pool, cache_set_pool>(),
+    callable<sig::cache_select, cache_select>(),
+    callable<sig::cache_delete, cache_delete>(),
+    callable<sig::cache_insert, cache_insert>(),
+    callable<sig::cache_cached_table, cache_cached_table>(),
+    callable<sig::cache_clear_table, cache_clear_table>(),
+    callable<sig::cache_cache, cache_cache>(),
+    callable<sig::cache_refresh, cache_refresh>(),
+    callable<sig::cache_tables, cache_tables>(),
+    callable<sig::cache_update, cache_update>(),
 
-    // ColumnAttribute, MultiForeignAttr
-    {"ColumnAttribute", "__init__", Kind::Method,
-     {{{"self"},
-       {"name"},
-       {"default", kNone},
-       {"isForeignKey", Default::False},
-       {"foreignTableName", kNone},
-       {"foreignClass", kNone}}},
-     false, false, column_attribute_init},
-    {"MultiForeignAttr", "__init__", Kind::Method,
-     {{{"self"}, {"attr_name"}, {"foreign_name"}, {"foreign_attr_table"}, {"_class"}}}, false, false,
-     multi_foreign_attr_init},
+    // ColumnAttribute
+    callable<sig::column_attribute_init, column_attribute_init>(),
+
+    // MultiForeignAttr
+    callable<sig::multi_foreign_attr_init, multi_foreign_attr_init>(),
 
     // TableBase
-    {"TableBase", "__init__", Kind::Method, {{{"self"}}}, true, true, table_init},
-    {"TableBase", "__is_foreign", Kind::Method, {{{"self"}, {"name"}}}, false, false, table_is_foreign},
-    {"TableBase", "__is_foreign_key", Kind::Method, {{{"self"}, {"name"}}}, false, false, table_is_foreign_key},
-    {"TableBase", "__get_default", Kind::Method, {{{"self"}, {"name"}}}, false, false, table_get_default},
-    {"TableBase", "__get_pool", Kind::Method, {{{"self"}, {"pool"}}}, false, false, table_get_pool},
-    {"TableBase", "__getitem__", Kind::Method, {{{"self"}, {"name"}}}, false, false, table_getitem},
-    {"TableBase", "__setitem__", Kind::Method, {{{"self"}, {"name"}, {"value"}}}, false, false, table_setitem},
-    {"TableBase", "__get_foreigns", Kind::Method, {{{"self"}}}, false, false, table_get_foreigns},
-    {"TableBase", "FillForeign", Kind::Method,
-     {{{"self"}, {"deep", Default::True}, {"cnx", kNone}, {"pool", kNone}}}, false, false, table_fill_foreign},
-    {"TableBase", "Insert", Kind::Method, {{{"self"}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     table_insert},
-    {"TableBase", "__insert_multi_foreign_attr", Kind::Method, {{{"self"}, {"cnx"}}}, false, false,
-     table_insert_multi_foreign_attr},
-    {"TableBase", "__delete_multi_foreign_attr", Kind::Method, {{{"self"}, {"cnx"}}}, false, false,
-     table_delete_multi_foreign_attr},
-    {"TableBase", "Delete", Kind::Method, {{{"self"}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     table_delete},
-    {"TableBase", "__column_value_for_update", Kind::Method, {{{"self"}, {"column_name"}}}, false, false,
-     table_column_value_for_update},
-    {"TableBase", "Update", Kind::Method,
-     {{{"self"}, {"update_multi_foreign", Default::True}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     table_update},
+    callable<sig::table_init, table_init>(),
+    callable<sig::table_is_foreign, table_is_foreign>(),
+    callable<sig::table_is_foreign_key, table_is_foreign_key>(),
+    callable<sig::table_get_default, table_get_default>(),
+    callable<sig::table_get_pool, table_get_pool>(),
+    callable<sig::table_getitem, table_getitem>(),
+    callable<sig::table_setitem, table_setitem>(),
+    callable<sig::table_get_foreigns, table_get_foreigns>(),
+    callable<sig::table_fill_foreign, table_fill_foreign>(),
+    callable<sig::table_insert, table_insert>(),
+    callable<sig::table_insert_multi_foreign_attr, table_insert_multi_foreign_attr>(),
+    callable<sig::table_delete_multi_foreign_attr, table_delete_multi_foreign_attr>(),
+    callable<sig::table_delete, table_delete>(),
+    callable<sig::table_column_value_for_update, table_column_value_for_update>(),
+    callable<sig::table_update, table_update>(),
 
     // Module functions
-    {nullptr, "GetTableNames", Kind::Function, {{{"cnx", kNone}, {"pool", kNone}}}, false, false,
-     get_table_names},
-    {nullptr, "GetCreateTableStatement", Kind::Function, {{{"table"}, {"cnx", kNone}, {"pool", kNone}}}, false,
-     false, get_create_table_statement},
-    {nullptr, "Execute", Kind::Function, {{{"statement"}, {"cnx", kNone}, {"pool", kNone}}}, false, false,
-     execute},
+    callable<sig::get_table_names, get_table_names>(),
+    callable<sig::get_create_table_statement, get_create_table_statement>(),
+    callable<sig::execute, execute>(),
 };
 
 }  // namespace

@@ -19,7 +19,7 @@ constexpr const char* kTableBaseDoc =
 
 // Private names (two leading underscores, not two trailing) are stored under
 // the class-qualified name, as the class statement would mangle them.
-std::string namespace_key(const Spec& spec) {
+std::string namespace_key(const Signature& spec) {
     const std::size_t len = std::strlen(spec.name);
     const bool dunder_prefix = len > 2 && spec.name[0] == '_' && spec.name[1] == '_';
     const bool dunder_suffix = len > 2 && spec.name[len - 1] == '_' && spec.name[len - 2] == '_';
@@ -42,9 +42,10 @@ bool add_class_attributes(const char* name, PyObject* ns) {
 }
 
 bool add_methods(const char* name, PyObject* ns, PyObject* staticmethod) {
-    for (const Spec& spec : all_specs()) {
+    for (const Spec& callable : all_specs()) {
+        const Signature& spec = callable.signature;
         if (!spec.owner || std::strcmp(spec.owner, name) != 0) continue;
-        Ref fn = make_function(spec);
+        Ref fn = make_function(callable);
         if (fn && spec.kind == Kind::Static) fn = Ref::steal(PyObject_CallOneArg(staticmethod, fn.get()));
         if (!set_item(ns, namespace_key(spec).c_str(), std::move(fn))) return false;
     }
@@ -82,9 +83,10 @@ bool bind_classes(PyObject* module) {
 }
 
 bool bind_functions(PyObject* module) {
-    for (const Spec& spec : all_specs()) {
+    for (const Spec& callable : all_specs()) {
+        const Signature& spec = callable.signature;
         if (spec.kind != Kind::Function) continue;
-        Ref fn = make_function(spec);
+        Ref fn = make_function(callable);
         if (!fn || PyObject_SetAttrString(module, spec.name, fn.get()) < 0) return false;
     }
     return true;

@@ -137,7 +137,7 @@ Ref default_value(Default value) {
 
 // inspect.Signature built from the declared parameters, for introspection.
 PyObject* get_signature(PyObject* self, void*) {
-    const Spec& spec = *reinterpret_cast<Function*>(self)->spec;
+    const Signature& spec = reinterpret_cast<Function*>(self)->spec->signature;
     Ref inspect = Ref::steal(PyImport_ImportModule("inspect"));
     if (!inspect) return nullptr;
     Ref parameter = Ref::steal(PyObject_GetAttrString(inspect.get(), "Parameter"));
@@ -161,11 +161,8 @@ PyObject* get_signature(PyObject* self, void*) {
         }
         if (!add(spec.params[i].name, "POSITIONAL_OR_KEYWORD", def.get())) return nullptr;
     }
-    if (spec.star && !add("column_tuple", "VAR_POSITIONAL", nullptr)) return nullptr;
-    if (spec.starstar) {
-        const char* name = spec.star ? "column_dict" : "dbconfig";
-        if (!add(name, "VAR_KEYWORD", nullptr)) return nullptr;
-    }
+    if (spec.star && !add(spec.star, "VAR_POSITIONAL", nullptr)) return nullptr;
+    if (spec.starstar && !add(spec.starstar, "VAR_KEYWORD", nullptr)) return nullptr;
     Ref signature = Ref::steal(PyObject_GetAttrString(inspect.get(), "Signature"));
     if (!signature) return nullptr;
     return PyObject_CallOneArg(signature.get(), params.get());
@@ -181,7 +178,7 @@ PyGetSetDef function_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-Ref make_defaults(const Spec& spec) {
+Ref make_defaults(const Signature& spec) {
     const std::size_t count = spec.param_count() - spec.required_count();
     if (count == 0) return Ref::borrow(Py_None);
     Ref defaults = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(count)));
@@ -227,11 +224,12 @@ bool ready_function_type() {
     return FunctionType != nullptr;
 }
 
-Ref make_function(const Spec& spec) {
+Ref make_function(const Spec& callable) {
+    const Signature& spec = callable.signature;
     auto* fn = PyObject_New(Function, FunctionType);
     if (!fn) return {};
     fn->vectorcall = function_vectorcall;
-    fn->spec = &spec;
+    fn->spec = &callable;
     fn->positional = static_cast<Py_ssize_t>(spec.param_count());
     fn->required = static_cast<Py_ssize_t>(spec.required_count());
     fn->name = fn->qualname = fn->defaults = fn->doc = fn->traceback_code = nullptr;

@@ -52,7 +52,7 @@ private:
 // star parameters. Returns false (nothing set) when the call is not of that
 // shape, so the general binding must run.
 inline bool bind_positional(const Function& fn, PyObject* const* args, Py_ssize_t nargs, Args& out) {
-    if (nargs < fn.required || nargs > fn.positional || fn.spec->star) return false;
+    if (nargs < fn.required || nargs > fn.positional || fn.spec->signature.star) return false;
     out.function_ = &fn;
     // A fall-through copy: a loop here becomes a library call to memcpy.
     static_assert(kMaxParams == 7);
@@ -68,6 +68,52 @@ inline bool bind_positional(const Function& fn, PyObject* const* args, Py_ssize_
     }
     for (Py_ssize_t i = nargs; i < fn.positional; ++i) out.slots_[i] = PyTuple_GET_ITEM(fn.defaults, i - fn.required);
     return true;
+}
+
+// A body's view of its bound arguments, read by parameter name:
+// `args.get<"table">()`. The name is checked against the signature when the
+// body compiles, so reordering a signature's parameters cannot misread one.
+template <const Signature& S>
+class Bound {
+public:
+    explicit Bound(const Args& args) noexcept : args_(args) {}
+
+    template <FixedString Name>
+    PyObject* get() const {
+        constexpr std::size_t index = S.index_of(Name.data);
+        static_assert(index < kMaxParams, "the signature declares no parameter of this name");
+        return args_[index];
+    }
+    std::span<PyObject* const> rest() const
+        requires(S.star != nullptr)
+    {
+        return args_.rest();
+    }
+    PyObject* extra_keywords() const
+        requires(S.starstar != nullptr)
+    {
+        return args_.extra_keywords();
+    }
+    const Function& function() const { return args_.function(); }
+
+private:
+    const Args& args_;
+};
+
+template <const Signature& S, Ref (*F)(Bound<S>)>
+Ref run_bound(const Args& args) {
+    return F(Bound<S>(args));
+}
+
+// The table row of the callable declared by `S` and run by `F`.
+template <const Signature& S, Ref (*F)(Bound<S>)>
+constexpr Spec callable() {
+    return Spec{S, &run_bound<S, F>};
+}
+
+// Whether `obj` is the module's own function declared by `signature`.
+inline bool is_function_of(PyObject* obj, const Signature& signature) {
+    return Py_TYPE(obj) == FunctionType && &reinterpret_cast<Function*>(obj)->spec->signature == &signature;
 }
 
 // Binds a vectorcall's arguments to the declared parameters; false with the

@@ -6,18 +6,10 @@
 // long as the process.
 #pragma once
 
+#include "module/fixed_string.hpp"
 #include "module/ref.hpp"
 
-#include <algorithm>
-#include <cstddef>
-
 namespace brx {
-
-template <std::size_t N>
-struct FixedString {
-    char data[N]{};
-    constexpr FixedString(const char (&text)[N]) { std::copy_n(text, N, data); }
-};
 
 namespace detail {
 // One registered name; the nodes form a list threaded through the names

@@ -1,8 +1,13 @@
 // The declared signature of a callable: everything the frame needs to build
 // its function object, bind its arguments and name its traceback entries.
-// Adding a callable means one `Spec` entry in callables.cpp plus a body.
+//
+// Each callable is one `Signature` constant (declared beside its body, in the
+// subsystem's *_methods.hpp) and one row of the table in callables.cpp. A body
+// receives its arguments as `Bound<signature>` and reads them by parameter
+// name; a name the signature does not declare does not compile.
 #pragma once
 
+#include "module/fixed_string.hpp"
 #include "module/ref.hpp"
 
 #include <array>
@@ -24,17 +29,24 @@ struct Param {
 };
 
 inline constexpr std::size_t kMaxParams = 7;
+inline constexpr Default kNone = Default::None;
 
 enum class Kind : std::uint8_t { Method, Static, Function };
 
-struct Spec {
-    const char* owner;  // class name; nullptr for a module function
-    const char* name;   // as written in the class body, e.g. "__get_pool"
-    Kind kind;
-    std::array<Param, kMaxParams> params;  // positional-or-keyword, in order
-    bool star = false;      // *args collects surplus positionals
-    bool starstar = false;  // **kwargs collects surplus keywords
-    Body body = nullptr;
+namespace detail {
+constexpr bool same_text(const char* a, const char* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+}  // namespace detail
+
+struct Signature {
+    const char* owner = nullptr;  // class name; nullptr for a module function
+    const char* name = nullptr;   // as written in the class body, e.g. "__get_pool"
+    Kind kind = Kind::Method;
+    std::array<Param, kMaxParams> params{};  // positional-or-keyword, in order
+    const char* star = nullptr;      // name of the *parameter collecting surplus positionals
+    const char* starstar = nullptr;  // name of the **parameter collecting surplus keywords
     const char* doc = nullptr;
 
     constexpr std::size_t param_count() const {
@@ -47,6 +59,18 @@ struct Spec {
         while (n < params.size() && params[n].name && params[n].value == Default::Required) ++n;
         return n;
     }
+    // The position of the parameter `name`, or kMaxParams.
+    constexpr std::size_t index_of(const char* name) const {
+        for (std::size_t i = 0; i < param_count(); ++i)
+            if (detail::same_text(params[i].name, name)) return i;
+        return kMaxParams;
+    }
+};
+
+// One row of the callable table: a signature and the body that runs it.
+struct Spec {
+    const Signature& signature;
+    Body body;
 };
 
 // The table of every callable, in class-namespace order (callables.cpp).

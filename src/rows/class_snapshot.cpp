@@ -2,7 +2,7 @@
 
 #include "module/function.hpp"
 #include "module/names.hpp"
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 
 #include <array>
 #include <cstdint>
@@ -33,8 +33,8 @@ ClassSnapshot take_snapshot(PyTypeObject* type) {
     fresh.column_attributes = plain_value(type, "COLUMN_ATTRIBUTES"_id);
     fresh.multi_foreign_attr = plain_value(type, "MULTI_FOREIGN_ATTR"_id);
     fresh.shadows_store = _PyType_Lookup(type, "_TableBase__column_values"_id) != nullptr;
-    fresh.own_is_foreign_key = class_runs_own(type, "_TableBase__is_foreign_key"_id, table_is_foreign_key);
-    fresh.own_get_default = class_runs_own(type, "_TableBase__get_default"_id, table_get_default);
+    fresh.runs_own_is_foreign_key = type_runs_own(type, "_TableBase__is_foreign_key"_id, sig::table_is_foreign_key);
+    fresh.runs_own_get_default = type_runs_own(type, "_TableBase__get_default"_id, sig::table_get_default);
     // A lookup may run Python code (a hostile key's __eq__) that changes the
     // class: then what was found may be gone, and nothing is kept.
     if (!has_valid_version(type) || type->tp_version_tag != version) return {};
@@ -45,9 +45,9 @@ ClassSnapshot take_snapshot(PyTypeObject* type) {
 
 }  // namespace
 
-bool class_runs_own(PyTypeObject* type, PyObject* name, Body body) {
+bool type_runs_own(PyTypeObject* type, PyObject* name, const Signature& signature) {
     PyObject* found = _PyType_Lookup(type, name);
-    return found && Py_TYPE(found) == FunctionType && reinterpret_cast<Function*>(found)->spec->body == body;
+    return found && is_function_of(found, signature);
 }
 
 const ClassSnapshot* current_snapshot(PyTypeObject* type) {

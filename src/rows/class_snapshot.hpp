@@ -21,9 +21,9 @@ struct ClassSnapshot {
     // The class defines an attribute named like the column store.
     bool shadows_store = false;
     // _TableBase__is_foreign_key is the module's own method.
-    bool own_is_foreign_key = false;
+    bool runs_own_is_foreign_key = false;
     // _TableBase__get_default is the module's own method.
-    bool own_get_default = false;
+    bool runs_own_get_default = false;
 
     explicit operator bool() const { return type != nullptr; }
     // True while `self`'s class is still the snapshot's class at the same
@@ -35,7 +35,7 @@ struct ClassSnapshot {
 
 // True when `type` finds the module's own function with body `body` under
 // `name`: the class does not override that method.
-bool class_runs_own(PyTypeObject* type, PyObject* name, Body body);
+bool type_runs_own(PyTypeObject* type, PyObject* name, const Signature& signature);
 
 // The snapshot of `type`, or null when the class has no valid version tag or
 // changed while it was being taken. The pointer is into a shared slot: it is

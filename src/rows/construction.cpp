@@ -2,7 +2,7 @@
 // values for columns or plain attributes, defaults for columns still missing.
 // This runs once per fetched row of every table load, so the common shapes
 // (a list of names, a dict of descriptors) take a path without temporaries.
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 
 #include "module/calls.hpp"
 #include "module/names.hpp"
@@ -132,7 +132,7 @@ bool all_columns_filled(PyObject* self, PyObject* column_names, PyObject* store)
     if (PyDict_GET_SIZE(store) != PySequence_Fast_GET_SIZE(column_names)) return false;
     if (Py_TYPE(self)->tp_setattro != PyObject_GenericSetAttr) return false;
     const ClassSnapshot snapshot = class_snapshot(Py_TYPE(self));
-    if (!snapshot || !snapshot.own_get_default || !snapshot.column_attributes ||
+    if (!snapshot || !snapshot.runs_own_get_default || !snapshot.column_attributes ||
         !PyDict_CheckExact(snapshot.column_attributes) || !snapshot.multi_foreign_attr ||
         !PyDict_CheckExact(snapshot.multi_foreign_attr))
         return false;
@@ -140,7 +140,7 @@ bool all_columns_filled(PyObject* self, PyObject* column_names, PyObject* store)
 }
 
 bool fill_defaults(PyObject* self, PyObject* column_names, PyObject* store) {
-    const bool own = is_own_method(self, "_TableBase__get_default"_id, table_get_default);
+    const bool own = runs_own(self, "_TableBase__get_default"_id, sig::table_get_default);
     const bool skip_present = own && may_skip_present_columns(self);
     if (PyList_CheckExact(column_names) || PyTuple_CheckExact(column_names)) {
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(column_names); ++i) {
@@ -154,8 +154,8 @@ bool fill_defaults(PyObject* self, PyObject* column_names, PyObject* store) {
 
 }  // namespace
 
-Ref table_init(const Args& args) {
-    PyObject* self = args[0];
+Ref table_init(Bound<sig::table_init> args) {
+    PyObject* self = args.get<"self">();
     Ref column_names = class_setting(self, "COLUMN_NAMES"_id);
     if (!column_names) return {};
     Ref store = pair_values(column_names.get(), args.rest());
@@ -172,6 +172,6 @@ Ref table_init(const Args& args) {
     return none();
 }
 
-Ref table_get_default(const Args& args) { return own_default(args[0], args[1]); }
+Ref table_get_default(Bound<sig::table_get_default> args) { return own_default(args.get<"self">(), args.get<"name">()); }
 
 }  // namespace brx

@@ -1,7 +1,7 @@
 // TableBase.Delete: removes the row with the rows of every multi-foreign entry
 // pointing at it, through the class's cache when it has one. The row object
 // itself keeps its identifier and values.
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 
 #include "connections/guard_block.hpp"
 #include "rows/graph_transaction.hpp"
@@ -30,12 +30,12 @@ Ref delete_row(PyObject* self, PyObject* cnx) {
 
 }  // namespace
 
-Ref table_delete(const Args& args) {
-    PyObject* self = args[0];
-    Ref pool = call_method(self, "_TableBase__get_pool"_id, {args[2]});
+Ref table_delete(Bound<sig::table_delete> args) {
+    PyObject* self = args.get<"self">();
+    Ref pool = call_method(self, "_TableBase__get_pool"_id, {args.get<"pool">()});
     if (!pool) return {};
-    const bool owns_transaction = args[1] == Py_None;
-    return with_guard(args[1], pool.get(), [&](PyObject* cnx) -> Ref {
+    const bool owns_transaction = args.get<"cnx">() == Py_None;
+    return with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {
         if (owns_transaction && delete_may_write_several(self) && !begin_transaction_if_autocommit(cnx, pool.get()))
             return {};
         if (!call_method(self, "_TableBase__delete_multi_foreign_attr"_id, {cnx})) return {};

@@ -1,7 +1,7 @@
 // FillForeign: resolves every foreign key of a row object and loads its absent
 // multi-foreign list attributes, all on one guarded connection (foreign keys
 // included), recursing into every row reached when `deep` is true.
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 
 #include "connections/guard_block.hpp"
 #include "module/calls.hpp"
@@ -83,16 +83,16 @@ struct Fill {
 
 }  // namespace
 
-Ref table_fill_foreign(const Args& args) {
-    PyObject* self = args[0];
-    Ref pool = row_pool(self, args[3]);
+Ref table_fill_foreign(Bound<sig::table_fill_foreign> args) {
+    PyObject* self = args.get<"self">();
+    Ref pool = row_pool(self, args.get<"pool">());
     if (!pool) return {};
     // A row already being filled further up this call tree is skipped, so
     // rows that point back at each other do not recurse without end.
     FillTrail trail(self);
     if (trail.already_filling()) return none();
-    return with_guard(args[2], pool.get(), [&](PyObject* cnx) -> Ref {
-        const Fill fill{self, args[1], cnx, args[3]};
+    return with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {
+        const Fill fill{self, args.get<"deep">(), cnx, args.get<"pool">()};
         if (!fill.resolve_foreign_keys() || !fill.load_list_attributes()) return {};
         return none();
     });

@@ -3,7 +3,7 @@
 // stores the rows of its loaded multi-foreign attributes pointing at it. All of
 // one call runs on one connection. A row already stored is not written again,
 // and nothing is deleted: only what around it is not stored yet gets stored.
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 
 #include "connections/guard_block.hpp"
 #include "rows/graph_transaction.hpp"
@@ -131,10 +131,10 @@ Ref insert_row(PyObject* self, PyObject* cnx, PyObject* pool_arg) {
 
 }  // namespace
 
-Ref table_insert(const Args& args) {
+Ref table_insert(Bound<sig::table_insert> args) {
     // Rows not stored yet that refer to each other in a ring recurse without end.
     if (Py_EnterRecursiveCall(" while inserting a row")) return {};
-    Ref id = insert_row(args[0], args[1], args[2]);
+    Ref id = insert_row(args.get<"self">(), args.get<"cnx">(), args.get<"pool">());
     Py_LeaveRecursiveCall();
     return id;
 }

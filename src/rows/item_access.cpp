@@ -1,7 +1,7 @@
 // Item access on row objects: row[name] reads an attribute, a column (with a
 // foreign key resolved to its row object on first read) or a multi-foreign
 // list attribute; row[name] = value writes a column or an attribute.
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 
 #include "module/calls.hpp"
 #include "module/module_state.hpp"
@@ -78,9 +78,9 @@ Ref no_such_item(PyObject* self, PyObject* name) {
 
 }  // namespace
 
-Ref table_getitem(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* name = args[1];
+Ref table_getitem(Bound<sig::table_getitem> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* name = args.get<"name">();
     adopt_direct_item_slot(self, args.function());
     Ref value;
     switch (read_plain_column(self, name, value)) {
@@ -109,10 +109,10 @@ Ref table_getitem(const Args& args) {
     return no_such_item(self, name);
 }
 
-Ref table_setitem(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* name = args[1];
-    PyObject* value = args[2];
+Ref table_setitem(Bound<sig::table_setitem> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* name = args.get<"name">();
+    PyObject* value = args.get<"value">();
     Ref column_names = class_setting(self, "COLUMN_NAMES"_id);
     if (!column_names) return {};
     const int is_column = contains_name(column_names.get(), name);

@@ -3,7 +3,7 @@
 #include "rows/multi_foreign_rows.hpp"
 
 #include "cache/cache_state.hpp"
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 
@@ -70,9 +70,9 @@ bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* foreign_
 // Each held row is made to point at this row object and goes through its own
 // Insert on the caller's connection: new rows are inserted, stored rows store
 // only what around them is not stored yet.
-Ref table_insert_multi_foreign_attr(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* cnx = args[1];
+Ref table_insert_multi_foreign_attr(Bound<sig::table_insert_multi_foreign_attr> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* cnx = args.get<"cnx">();
     const bool done = each_held_multi_foreign(self, [&](PyObject* foreign_attr, PyObject* held) {
         Ref foreign_name = get_attr(foreign_attr, "foreign_name"_id);
         if (!foreign_name) return false;
@@ -85,14 +85,14 @@ Ref table_insert_multi_foreign_attr(const Args& args) {
 }
 
 // Deletes, for every entry whether loaded or not, the rows pointing at this row.
-Ref table_delete_multi_foreign_attr(const Args& args) {
-    PyObject* self = args[0];
-    Ref cursor = open_cursor(args[1]);
+Ref table_delete_multi_foreign_attr(Bound<sig::table_delete_multi_foreign_attr> args) {
+    PyObject* self = args.get<"self">();
+    Ref cursor = open_cursor(args.get<"cnx">());
     if (!cursor) return {};
     Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
     if (!id) return {};
     const bool done = each_multi_foreign(self, [&](PyObject*, PyObject* foreign_attr) {
-        return delete_rows_pointing_at(args[1], cursor.get(), foreign_attr, id.get());
+        return delete_rows_pointing_at(args.get<"cnx">(), cursor.get(), foreign_attr, id.get());
     });
     return done ? none() : Ref();
 }

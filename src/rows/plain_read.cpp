@@ -37,7 +37,7 @@ PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
     PyObject* dict = instance_dict(self);
     if (!dict || !PyDict_CheckExact(dict) || PyDict_GET_SIZE(dict) != 1) return PlainRead::NotPlain;
     const ClassSnapshot* snapshot = current_snapshot(type);
-    if (!snapshot || snapshot->shadows_store || !snapshot->own_is_foreign_key || !snapshot->column_names ||
+    if (!snapshot || snapshot->shadows_store || !snapshot->runs_own_is_foreign_key || !snapshot->column_names ||
         !snapshot->column_attributes || !PyDict_CheckExact(snapshot->column_attributes))
         return PlainRead::NotPlain;
     // The attribute rule comes first: a class attribute of that name wins.

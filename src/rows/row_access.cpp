@@ -3,7 +3,7 @@
 #include "module/calls.hpp"
 #include "module/function.hpp"
 #include "module/names.hpp"
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 #include "rows/class_snapshot.hpp"
 
 namespace brx {
@@ -31,11 +31,11 @@ int contains_name(PyObject* names, PyObject* name) {
     return 0;
 }
 
-bool is_own_method(PyObject* obj, PyObject* method_name, Body body) {
+bool runs_own(PyObject* obj, PyObject* method_name, const Signature& signature) {
     // Instance attributes named like these private methods are not looked
     // for: finding them would cost the instance dict on every item read.
     PyTypeObject* type = Py_TYPE(obj);
-    return type->tp_getattro == PyObject_GenericGetAttr && class_runs_own(type, method_name, body);
+    return type->tp_getattro == PyObject_GenericGetAttr && type_runs_own(type, method_name, signature);
 }
 
 RowView::RowView(PyObject* self) : self_(self) {
@@ -93,9 +93,9 @@ Ref RowView::column_attributes() const {
     return get("COLUMN_ATTRIBUTES"_id);
 }
 
-bool RowView::own_is_foreign_key() const {
-    if (plain()) return snapshot_.own_is_foreign_key;
-    return runs_own("_TableBase__is_foreign_key"_id, table_is_foreign_key);
+bool RowView::runs_own_is_foreign_key() const {
+    if (plain()) return snapshot_.runs_own_is_foreign_key;
+    return runs_own("_TableBase__is_foreign_key"_id, sig::table_is_foreign_key);
 }
 
 Ref RowView::column_store() const {
@@ -112,9 +112,9 @@ int RowView::find(PyObject* name, Ref& out) const {
     return 0;
 }
 
-bool RowView::runs_own(PyObject* name, Body body) const {
-    if (!snapshot_.current(self_)) return is_own_method(self_, name, body);
-    if (!class_runs_own(Py_TYPE(self_), name, body) || own_attribute(name)) return false;
+bool RowView::runs_own(PyObject* name, const Signature& signature) const {
+    if (!snapshot_.current(self_)) return brx::runs_own(self_, name, signature);
+    if (!type_runs_own(Py_TYPE(self_), name, signature) || own_attribute(name)) return false;
     if (!PyErr_Occurred()) return true;
     PyErr_Clear();
     return false;
@@ -138,7 +138,7 @@ int foreign_flag_in(PyObject* attributes, PyObject* name) {
 }
 
 int is_foreign_key(const RowView& row, PyObject* name) {
-    if (row.own_is_foreign_key()) {
+    if (row.runs_own_is_foreign_key()) {
         Ref attributes = row.column_attributes();
         return attributes ? foreign_flag_in(attributes.get(), name) : -1;
     }

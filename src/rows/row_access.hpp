@@ -21,7 +21,7 @@ inline int contains_key(PyObject* mapping, PyObject* name) {
 
 // True when the class of `obj` does not override `method_name`, so calling
 // the module's own body directly gives the same answer.
-bool is_own_method(PyObject* obj, PyObject* method_name, Body body);
+bool runs_own(PyObject* obj, PyObject* method_name, const Signature& signature);
 
 // self._TableBase__column_values
 Ref column_store(PyObject* self);
@@ -49,14 +49,14 @@ public:
     int find(PyObject* name, Ref& out) const;
     // True when the class does not override the private method `name`, so
     // the module's own body `body` can run directly.
-    bool runs_own(PyObject* name, Body body) const;
+    bool runs_own(PyObject* name, const Signature& signature) const;
     // self._TableBase__column_values
     Ref column_store() const;
     // self.COLUMN_NAMES, self.COLUMN_ATTRIBUTES
     Ref column_names() const;
     Ref column_attributes() const;
     // True when _TableBase__is_foreign_key is the module's own method.
-    bool own_is_foreign_key() const;
+    bool runs_own_is_foreign_key() const;
 
 private:
     // The snapshot applies and the instance holds nothing but its store.

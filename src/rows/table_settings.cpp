@@ -1,5 +1,5 @@
 // The private helpers of TableBase that read the class configuration.
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 
 #include "module/calls.hpp"
 #include "module/names.hpp"
@@ -22,14 +22,14 @@ Ref foreign_flag(PyObject* self, PyObject* name) {
 
 }  // namespace
 
-Ref table_is_foreign(const Args& args) { return foreign_flag(args[0], args[1]); }
+Ref table_is_foreign(Bound<sig::table_is_foreign> args) { return foreign_flag(args.get<"self">(), args.get<"name">()); }
 
-Ref table_is_foreign_key(const Args& args) { return foreign_flag(args[0], args[1]); }
+Ref table_is_foreign_key(Bound<sig::table_is_foreign_key> args) { return foreign_flag(args.get<"self">(), args.get<"name">()); }
 
-Ref table_get_pool(const Args& args) { return pool_or_default(args[1], args[0], "POOL"_id); }
+Ref table_get_pool(Bound<sig::table_get_pool> args) { return pool_or_default(args.get<"pool">(), args.get<"self">(), "POOL"_id); }
 
-Ref table_get_foreigns(const Args& args) {
-    Ref attributes = class_setting(args[0], "COLUMN_ATTRIBUTES"_id);
+Ref table_get_foreigns(Bound<sig::table_get_foreigns> args) {
+    Ref attributes = class_setting(args.get<"self">(), "COLUMN_ATTRIBUTES"_id);
     if (!attributes) return {};
     Ref items = call_method(attributes.get(), "items"_id, {});
     Ref foreigns = Ref::steal(PyList_New(0));

@@ -6,7 +6,7 @@
 // the rows no longer held are deleted. Renumbering them instead would break
 // whatever points at them. Lists never loaded on this row object are left alone
 // in the database: nothing here could write their rows back.
-#include "rows/bodies.hpp"
+#include "rows/row_methods.hpp"
 
 #include "connections/guard_block.hpp"
 #include "rows/graph_transaction.hpp"
@@ -153,9 +153,9 @@ bool begin_if_several(PyObject* self, bool rewrite, PyObject* cnx, PyObject* poo
 
 }  // namespace
 
-Ref table_column_value_for_update(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* column = args[1];
+Ref table_column_value_for_update(Bound<sig::table_column_value_for_update> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* column = args.get<"column_name">();
     Ref value = Ref::steal(PyObject_GetItem(self, column));
     if (!value) return {};
     Ref is_foreign_key = call_method(self, "_TableBase__is_foreign_key"_id, {column});
@@ -167,17 +167,17 @@ Ref table_column_value_for_update(const Args& args) {
     return Ref::steal(PyObject_GetItem(value.get(), "id"_id));
 }
 
-Ref table_update(const Args& args) {
-    PyObject* self = args[0];
-    PyObject* update_multi_foreign = args[1];
+Ref table_update(Bound<sig::table_update> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* update_multi_foreign = args.get<"update_multi_foreign">();
     UpdateStatement statement;
     if (!compose_update(self, statement)) return {};
-    Ref pool = call_method(self, "_TableBase__get_pool"_id, {args[3]});
+    Ref pool = call_method(self, "_TableBase__get_pool"_id, {args.get<"pool">()});
     if (!pool) return {};
 
     const int rewrite = truth(update_multi_foreign);
     if (rewrite < 0) return {};
-    PyObject* cnx = args[2];
+    PyObject* cnx = args.get<"cnx">();
     const bool owns_transaction = cnx == Py_None;
     RollbackScope rollback(owns_transaction);
     Ref done = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) -> Ref {

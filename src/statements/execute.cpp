@@ -2,7 +2,7 @@
 #include "connections/guard_block.hpp"
 #include "module/calls.hpp"
 #include "module/names.hpp"
-#include "statements/bodies.hpp"
+#include "statements/statement_methods.hpp"
 #include "statements/cursor.hpp"
 
 namespace brx {
@@ -46,11 +46,11 @@ Ref all_rows(PyObject* cursor) {
 
 }  // namespace
 
-Ref execute(const Args& args) {
-    PyObject* const statement = args[0];
+Ref execute(Bound<sig::execute> args) {
+    PyObject* const statement = args.get<"statement">();
     StatementKind kind = StatementKind::Other;
     if (!classify(statement, kind)) return {};
-    return with_guard(args[1], args[2], [&](PyObject* cnx) -> Ref {
+    return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor || !execute_statement(cursor.get(), statement)) return {};
         if (kind == StatementKind::Query) {

@@ -2,7 +2,7 @@
 // statement, one cursor, one guarded block.
 #include "connections/guard_block.hpp"
 #include "module/calls.hpp"
-#include "statements/bodies.hpp"
+#include "statements/statement_methods.hpp"
 #include "statements/compose.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
@@ -36,12 +36,12 @@ Ref insert_params(PyObject* names, PyObject* values, Py_ssize_t column_count) {
 
 }  // namespace
 
-Ref guard_select(const Args& args) {
-    PyObject* const id = args[0];
-    PyObject* const table = args[1];
-    PyObject* const row_class = args[2];
+Ref guard_select(Bound<sig::guard_select> args) {
+    PyObject* const id = args.get<"id">();
+    PyObject* const table = args.get<"table">();
+    PyObject* const row_class = args.get<"_class">();
     bool found = false;
-    Ref row_object = with_guard(args[3], args[4], [&](PyObject* cnx) -> Ref {
+    Ref row_object = with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor) return {};
         Ref text = select_by_id_text(table, id);
@@ -64,37 +64,37 @@ Ref guard_select(const Args& args) {
     return {};
 }
 
-Ref guard_select_foreign_attr(const Args&) { return none(); }
+Ref guard_select_foreign_attr(Bound<sig::guard_select_foreign_attr>) { return none(); }
 
-Ref guard_insert(const Args& args) {
-    PyObject* const table = args[0];
-    PyObject* const names = args[1];
+Ref guard_insert(Bound<sig::guard_insert> args) {
+    PyObject* const table = args.get<"table">();
+    PyObject* const names = args.get<"column_names">();
     const Py_ssize_t column_count = PyObject_Size(names);
     if (column_count < 0) return {};
     if (column_count < 1)
         return raise_value_error("Column count must be greater than 0 when inserting something into a table");
     // Everything that can be checked from the arguments is settled before a
     // connection is borrowed.
-    Ref params = insert_params(names, args[2], column_count);
+    Ref params = insert_params(names, args.get<"column_values">(), column_count);
     if (!params) return {};
     Ref text = insert_text(table, column_count);
     if (!text) return {};
-    return with_guard(args[3], args[4], [&](PyObject* cnx) -> Ref {
+    return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor || !execute_statement(cursor.get(), text.get(), params.get())) return {};
         return last_row_id(cursor.get());
     });
 }
 
-Ref guard_delete(const Args& args) {
+Ref guard_delete(Bound<sig::guard_delete> args) {
     // The id must be a number, as for Select: the server would read a string
     // such as "3 OR 1=1" as the number 3.
-    if (!compose("%d"_id, {args[0]})) return {};
-    Ref text = delete_by_id_text(args[1]);
+    if (!compose("%d"_id, {args.get<"id">()})) return {};
+    Ref text = delete_by_id_text(args.get<"table">());
     if (!text) return {};
-    Ref params = Ref::steal(PyTuple_Pack(1, args[0]));
+    Ref params = Ref::steal(PyTuple_Pack(1, args.get<"id">()));
     if (!params) return {};
-    return with_guard(args[2], args[3], [&](PyObject* cnx) -> Ref {
+    return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor || !execute_statement(cursor.get(), text.get(), params.get())) return {};
         return none();

@@ -2,7 +2,7 @@
 // GetCreateTableStatement. One guarded block and one cursor per call.
 #include "connections/guard_block.hpp"
 #include "module/names.hpp"
-#include "statements/bodies.hpp"
+#include "statements/statement_methods.hpp"
 #include "statements/create_statement.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
@@ -29,18 +29,18 @@ Ref unpack_row(PyObject* row, Py_ssize_t expected) {
 
 }  // namespace
 
-Ref guard_alter_auto_increment(const Args& args) {
-    Ref text = alter_auto_increment_text(args[0], args[1]);
+Ref guard_alter_auto_increment(Bound<sig::guard_alter_auto_increment> args) {
+    Ref text = alter_auto_increment_text(args.get<"table">(), args.get<"value">());
     if (!text) return {};
-    return with_guard(args[2], args[3], [&](PyObject* cnx) -> Ref {
+    return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor || !execute_statement(cursor.get(), text.get())) return {};
         return none();
     });
 }
 
-Ref guard_clear_table(const Args& args) {
-    PyObject* const given = args[0];
+Ref guard_clear_table(Bound<sig::guard_clear_table> args) {
+    PyObject* const given = args.get<"tables">();
     Ref tables = Ref::borrow(given);
     if (PyUnicode_Check(given)) {
         tables = Ref::steal(PyList_New(1));
@@ -49,7 +49,7 @@ Ref guard_clear_table(const Args& args) {
     }
     // All deletions share one block: a failure at any table rolls back the
     // ones already made (with a borrowed connection) and leaves the rest alone.
-    return with_guard(args[1], args[2], [&](PyObject* cnx) -> Ref {
+    return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor) return {};
         const bool done = each_item(tables.get(), [&](PyObject* table) {
@@ -60,8 +60,8 @@ Ref guard_clear_table(const Args& args) {
     });
 }
 
-Ref get_table_names(const Args& args) {
-    return with_guard(args[0], args[1], [&](PyObject* cnx) -> Ref {
+Ref get_table_names(Bound<sig::get_table_names> args) {
+    return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref names = Ref::steal(PyList_New(0));
         if (!names) return {};
         Ref cursor = open_cursor(cnx);
@@ -76,10 +76,10 @@ Ref get_table_names(const Args& args) {
     });
 }
 
-Ref get_create_table_statement(const Args& args) {
-    Ref text = show_create_table_text(args[0]);
+Ref get_create_table_statement(Bound<sig::get_create_table_statement> args) {
+    Ref text = show_create_table_text(args.get<"table">());
     if (!text) return {};
-    return with_guard(args[1], args[2], [&](PyObject* cnx) -> Ref {
+    return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor || !execute_statement(cursor.get(), text.get())) return {};
         Ref statements = Ref::steal(PyList_New(0));
