@@ -1,11 +1,11 @@
 // Cache: row objects held in memory table by table, read without a query once
 // loaded, and kept in step with the deletions made through the cache.
 #include "cache/cache_methods.hpp"
-
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 namespace brx {
 namespace {
@@ -13,13 +13,13 @@ namespace {
 // The identifier a row object or a bare integer stands for.
 Ref identifier_of(PyObject* obj) {
     if (PyLong_Check(obj)) return Ref::borrow(obj);
-    return Ref::steal(PyObject_GetItem(obj, "id"_id));
+    return Ref::steal(PyObject_GetItem(obj, py::id()));
 }
 
 // The table argument, or the row object's own table when none is given.
 Ref table_of(PyObject* obj, PyObject* table) {
     if (table != Py_None) return Ref::borrow(table);
-    return get_attr(obj, "TABLE_NAME"_id);
+    return get_attr(obj, py::TABLE_NAME());
 }
 
 }  // namespace
@@ -27,17 +27,17 @@ Ref table_of(PyObject* obj, PyObject* table) {
 Ref cache_init(Bound<sig::cache_init> args) {
     PyObject* self = args.get<"self">();
     Ref table_rows = Ref::steal(PyDict_New());
-    if (!table_rows || PyObject_SetAttr(self, "_Cache__obj_dict"_id, table_rows.get()) < 0) return {};
+    if (!table_rows || PyObject_SetAttr(self, py::cache_obj_dict(), table_rows.get()) < 0) return {};
     Ref row_classes = Ref::steal(PyDict_New());
-    if (!row_classes || PyObject_SetAttr(self, "_Cache__class_dict"_id, row_classes.get()) < 0) return {};
-    if (PyObject_SetAttr(self, "_Cache__pool"_id, args.get<"pool">()) < 0) return {};
+    if (!row_classes || PyObject_SetAttr(self, py::cache_class_dict(), row_classes.get()) < 0) return {};
+    if (PyObject_SetAttr(self, py::cache_pool(), args.get<"pool">()) < 0) return {};
     return none();
 }
 
-Ref cache_get_pool(Bound<sig::cache_get_pool> args) { return pool_or_default(args.get<"pool">(), args.get<"self">(), "_Cache__pool"_id); }
+Ref cache_get_pool(Bound<sig::cache_get_pool> args) { return pool_or_default(args.get<"pool">(), args.get<"self">(), py::cache_pool()); }
 
 Ref cache_set_pool(Bound<sig::cache_set_pool> args) {
-    if (PyObject_SetAttr(args.get<"self">(), "_Cache__pool"_id, args.get<"pool">()) < 0) return {};
+    if (PyObject_SetAttr(args.get<"self">(), py::cache_pool(), args.get<"pool">()) < 0) return {};
     return none();
 }
 
@@ -59,7 +59,7 @@ Ref cache_select(Bound<sig::cache_select> args) {
     if (!row_class) return {};
     Ref pool = resolve_pool(self, args.get<"pool">());
     if (!pool) return {};
-    Ref obj = call_guard_helper("Select"_id, {id, table, row_class.get(), args.get<"cnx">(), pool.get()});
+    Ref obj = call_guard_helper(py::Select(), {id, table, row_class.get(), args.get<"cnx">(), pool.get()});
     if (!obj || !store_entry(rows.get(), id, obj.get())) return {};
     return obj;
 }
@@ -75,7 +75,7 @@ Ref cache_delete(Bound<sig::cache_delete> args) {
     if (!table) return {};
     Ref pool = resolve_pool(self, args.get<"pool">());
     if (!pool) return {};
-    if (!call_guard_helper("Delete"_id, {id.get(), table.get(), args.get<"cnx">(), pool.get()})) return {};
+    if (!call_guard_helper(py::Delete(), {id.get(), table.get(), args.get<"cnx">(), pool.get()})) return {};
 
     Ref table_rows = table_rows_of(self);
     if (!table_rows) return {};
@@ -89,7 +89,7 @@ Ref cache_delete(Bound<sig::cache_delete> args) {
 // Puts an already stored row object in the cache; no query.
 Ref cache_insert(Bound<sig::cache_insert> args) {
     PyObject* obj = args.get<"obj">();
-    Ref id = Ref::steal(PyObject_GetItem(obj, "id"_id));
+    Ref id = Ref::steal(PyObject_GetItem(obj, py::id()));
     if (!id) return {};
     Ref table = table_of(obj, args.get<"table">());
     if (!table) return {};
@@ -116,7 +116,7 @@ Ref cache_clear_table(Bound<sig::cache_clear_table> args) {
     if (PyObject_Hash(table) == -1) return {};
     Ref pool = resolve_pool(self, Py_None);
     if (!pool) return {};
-    if (!call_guard_helper("ClearTable"_id, {table, Py_None, pool.get()})) return {};
+    if (!call_guard_helper(py::ClearTable(), {table, Py_None, pool.get()})) return {};
     Ref table_rows = table_rows_of(self);
     if (!table_rows || !discard_entry(table_rows.get(), table)) return {};
     return none();
@@ -125,7 +125,7 @@ Ref cache_clear_table(Bound<sig::cache_clear_table> args) {
 Ref cache_tables(Bound<sig::cache_tables> args) {
     Ref row_classes = row_classes_of(args.get<"self">());
     if (!row_classes) return {};
-    return call_method(row_classes.get(), "keys"_id, {});
+    return call_method(row_classes.get(), py::keys(), {});
 }
 
 }  // namespace brx

@@ -3,17 +3,18 @@
 #include "module/calls.hpp"
 #include "module/module_state.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 namespace brx {
 
-Ref table_rows_of(PyObject* self) { return get_attr(self, "_Cache__obj_dict"_id); }
-Ref row_classes_of(PyObject* self) { return get_attr(self, "_Cache__class_dict"_id); }
+Ref table_rows_of(PyObject* self) { return get_attr(self, py::cache_obj_dict()); }
+Ref row_classes_of(PyObject* self) { return get_attr(self, py::cache_class_dict()); }
 
 Ref rows_for_table(PyObject* mapping, PyObject* key) {
     if (!PyDict_CheckExact(mapping)) {
         Ref empty = Ref::steal(PyDict_New());
         if (!empty) return {};
-        return call_method(mapping, "setdefault"_id, {key, empty.get()});
+        return call_method(mapping, py::setdefault(), {key, empty.get()});
     }
     if (PyObject* rows = PyDict_GetItemWithError(mapping, key)) return Ref::borrow(rows);
     if (PyErr_Occurred()) return {};
@@ -46,13 +47,13 @@ bool discard_entry(PyObject* mapping, PyObject* key) {
         PyDict_CheckExact(mapping) ? PyDict_Contains(mapping, key) : PySequence_Contains(mapping, key);
     if (present <= 0) return present == 0;
     if (PyDict_CheckExact(mapping)) return PyDict_DelItem(mapping, key) == 0;
-    return static_cast<bool>(call_method(mapping, "pop"_id, {key}));
+    return static_cast<bool>(call_method(mapping, py::pop(), {key}));
 }
 
-Ref resolve_pool(PyObject* self, PyObject* pool) { return call_method(self, "_Cache__get_pool"_id, {pool}); }
+Ref resolve_pool(PyObject* self, PyObject* pool) { return call_method(self, py::cache_get_pool(), {pool}); }
 
 Ref call_guard_helper(PyObject* helper, std::initializer_list<PyObject*> args) {
-    Ref guard_class = global("CNXGuard"_id);
+    Ref guard_class = global(py::CNXGuard());
     if (!guard_class) return {};
     Ref method = get_attr(guard_class.get(), helper);
     if (!method) return {};

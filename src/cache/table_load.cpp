@@ -1,13 +1,13 @@
 // Loading whole tables into the cache: the bulk load (one SELECT over one
 // cursor, one row object built per row as it arrives) and the reloads.
 #include "cache/cache_methods.hpp"
-
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
 #include "connections/guard_block.hpp"
 #include "module/calls.hpp"
 #include "module/errors.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 
@@ -92,7 +92,7 @@ Ref cache_refresh(Bound<sig::cache_refresh> args) {
         fresh = Ref::steal(PyDict_New());
         if (had_rows < 0 || !fresh || !store_entry(table_rows.get(), table, fresh.get())) return {};
     }
-    if (!call_method(self, "Cache"_id, {table, row_class.get(), args.get<"cnx">(), args.get<"pool">()})) {
+    if (!call_method(self, py::Cache(), {table, row_class.get(), args.get<"cnx">(), args.get<"pool">()})) {
         if (clear) restore_rows(table_rows.get(), table, fresh.get(), had_rows ? previous.get() : nullptr);
         return {};
     }
@@ -100,7 +100,7 @@ Ref cache_refresh(Bound<sig::cache_refresh> args) {
 }
 
 Ref cache_update(Bound<sig::cache_update> args) {
-    if (!call_method(args.get<"self">(), "Refresh"_id, {args.get<"table">(), Py_False, args.get<"cnx">(), args.get<"pool">()})) return {};
+    if (!call_method(args.get<"self">(), py::Refresh(), {args.get<"table">(), Py_False, args.get<"cnx">(), args.get<"pool">()})) return {};
     return none();
 }
 

@@ -5,6 +5,7 @@
 #include "module/calls.hpp"
 #include "module/module_state.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "module/with_block.hpp"
 
 namespace brx {
@@ -13,7 +14,7 @@ namespace brx {
 // `work(connection)`; the guard's exit has run before this returns.
 template <class Work>
 Ref with_guard(PyObject* cnx, PyObject* pool, Work&& work) {
-    Ref guard_class = global("CNXGuard"_id);
+    Ref guard_class = global(py::CNXGuard());
     if (!guard_class) return {};
     Ref guard = call(guard_class.get(), {cnx, pool});
     if (!guard) return {};

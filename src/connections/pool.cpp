@@ -1,9 +1,9 @@
 // CNXPool: a lock-guarded LIFO stock of at most three idle connections.
 #include "connections/pool_guard_methods.hpp"
-
 #include "module/calls.hpp"
 #include "module/module_state.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "module/with_block.hpp"
 
 namespace brx {
@@ -22,13 +22,13 @@ Ref connection_keywords(PyObject* settings) {
 }
 
 Ref connect(PyObject* self) {
-    Ref settings = get_attr(self, "_CNXPool__dbconfig"_id);
+    Ref settings = get_attr(self, py::pool_dbconfig());
     if (!settings) return {};
     Ref keywords = connection_keywords(settings.get());
     if (!keywords) return {};
-    Ref connector = global("_connector"_id);
+    Ref connector = global(py::_connector());
     if (!connector) return {};
-    Ref connect_fn = get_attr(connector.get(), "connect"_id);
+    Ref connect_fn = get_attr(connector.get(), py::connect());
     if (!connect_fn) return {};
     Ref no_args = Ref::steal(PyTuple_New(0));
     if (!no_args) return {};
@@ -38,45 +38,45 @@ Ref connect(PyObject* self) {
 // Pops the most recently returned idle connection and checks it; a dead one
 // is closed and replaced by a new connection.
 Ref take_or_connect(PyObject* self) {
-    Ref idle = get_attr(self, "_CNXPool__pool"_id);
+    Ref idle = get_attr(self, py::pool_pool());
     if (!idle) return {};
     const Py_ssize_t count = PyObject_Length(idle.get());
     if (count < 0) return {};
     if (count == 0) return connect(self);
-    Ref connection = call_method(idle.get(), "pop"_id, {});
+    Ref connection = call_method(idle.get(), py::pop(), {});
     if (!connection) return {};
-    Ref alive = call_method(connection.get(), "is_connected"_id, {});
+    Ref alive = call_method(connection.get(), py::is_connected(), {});
     if (!alive) return {};
     const int is_alive = truth(alive.get());
     if (is_alive < 0) return {};
     if (is_alive) return connection;
-    if (!call_method(connection.get(), "close"_id, {})) return {};
+    if (!call_method(connection.get(), py::close(), {})) return {};
     return connect(self);
 }
 
 Ref give_back(PyObject* self, PyObject* connection) {
-    Ref idle = get_attr(self, "_CNXPool__pool"_id);
+    Ref idle = get_attr(self, py::pool_pool());
     if (!idle) return {};
     const Py_ssize_t count = PyObject_Length(idle.get());
     if (count < 0) return {};
-    if (count >= kMaxIdle) return call_method(connection, "close"_id, {}) ? none() : Ref();
-    return call_method(idle.get(), "append"_id, {connection}) ? none() : Ref();
+    if (count >= kMaxIdle) return call_method(connection, py::close(), {}) ? none() : Ref();
+    return call_method(idle.get(), py::append(), {connection}) ? none() : Ref();
 }
 
-Ref pool_lock(PyObject* self) { return get_attr(self, "_CNXPool__lock"_id); }
+Ref pool_lock(PyObject* self) { return get_attr(self, py::pool_lock()); }
 
 }  // namespace
 
 Ref pool_init(Bound<sig::pool_init> args) {
     PyObject* self = args.get<"self">();
     Ref settings = args.extra_keywords() ? Ref::borrow(args.extra_keywords()) : Ref::steal(PyDict_New());
-    if (!settings || PyObject_SetAttr(self, "_CNXPool__dbconfig"_id, settings.get()) < 0) return {};
+    if (!settings || PyObject_SetAttr(self, py::pool_dbconfig(), settings.get()) < 0) return {};
     Ref idle = Ref::steal(PyList_New(0));
-    if (!idle || PyObject_SetAttr(self, "_CNXPool__pool"_id, idle.get()) < 0) return {};
-    Ref lock_factory = global("_Lock"_id);
+    if (!idle || PyObject_SetAttr(self, py::pool_pool(), idle.get()) < 0) return {};
+    Ref lock_factory = global(py::_Lock());
     if (!lock_factory) return {};
     Ref lock = call(lock_factory.get(), {});
-    if (!lock || PyObject_SetAttr(self, "_CNXPool__lock"_id, lock.get()) < 0) return {};
+    if (!lock || PyObject_SetAttr(self, py::pool_lock(), lock.get()) < 0) return {};
     return none();
 }
 

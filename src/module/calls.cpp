@@ -1,5 +1,6 @@
 #include "module/calls.hpp"
 
+
 #include <array>
 
 namespace brx {

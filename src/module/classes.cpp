@@ -2,6 +2,7 @@
 
 #include "module/function.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 #include <cstring>
 #include <string>
@@ -55,7 +56,7 @@ bool add_methods(const char* name, PyObject* ns, PyObject* staticmethod) {
 Ref make_class(const char* name, const char* doc, PyObject* staticmethod) {
     Ref ns = Ref::steal(PyDict_New());
     if (!ns) return {};
-    if (!set_item(ns.get(), "__module__", Ref::borrow("brx_sql"_id)) ||
+    if (!set_item(ns.get(), "__module__", Ref::borrow(py::brx_sql())) ||
         !set_item(ns.get(), "__qualname__", Ref::steal(PyUnicode_FromString(name))))
         return {};
     if (doc && !set_item(ns.get(), "__doc__", Ref::steal(PyUnicode_FromString(doc)))) return {};

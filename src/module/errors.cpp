@@ -1,5 +1,6 @@
 #include "module/errors.hpp"
 
+
 #include <exception>
 #include <new>
 

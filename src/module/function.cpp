@@ -3,6 +3,7 @@
 
 #include "module/errors.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 #include <structmember.h>
 
@@ -118,7 +119,7 @@ PyObject* get_name(PyObject* self, void*) { return Py_NewRef(reinterpret_cast<Fu
 PyObject* get_qualname(PyObject* self, void*) {
     return Py_NewRef(reinterpret_cast<Function*>(self)->qualname);
 }
-PyObject* get_module(PyObject*, void*) { return Py_NewRef("brx_sql"_id); }
+PyObject* get_module(PyObject*, void*) { return Py_NewRef(py::brx_sql()); }
 PyObject* get_defaults(PyObject* self, void*) {
     return Py_NewRef(reinterpret_cast<Function*>(self)->defaults);
 }

@@ -1,9 +1,10 @@
 // Module definition and its two-phase initialisation (create, then exec).
 #include "module/classes.hpp"
+#include "module/errors.hpp"
 #include "module/function.hpp"
 #include "module/module_state.hpp"
-#include "module/errors.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -67,7 +68,7 @@ bool check_version() {
 }
 
 bool check_builtins() {
-    for (PyObject* name : {"staticmethod"_id, "KeyError"_id, "ValueError"_id, "zip"_id, "AttributeError"_id}) {
+    for (PyObject* name : {py::staticmethod(), py::KeyError(), py::ValueError(), py::zip(), py::AttributeError()}) {
         if (!global(name)) return false;
     }
     return true;
@@ -91,7 +92,7 @@ bool import_lock(PyObject* module) {
         PyObject* modules = PyImport_GetModuleDict();
         lock = Ref::borrow(PyDict_GetItemString(modules, "threading.Lock"));
         if (!lock) {
-            PyErr_Format(PyExc_ImportError, "cannot import name %S", "Lock"_id);
+            PyErr_Format(PyExc_ImportError, "cannot import name %S", py::Lock());
             return false;
         }
     }
@@ -100,10 +101,10 @@ bool import_lock(PyObject* module) {
 
 bool register_in_module_table(PyObject* module) {
     PyObject* modules = PyImport_GetModuleDict();
-    PyObject* present = PyDict_GetItemWithError(modules, "brx_sql"_id);
+    PyObject* present = PyDict_GetItemWithError(modules, py::brx_sql());
     if (present) return true;
     if (PyErr_Occurred()) return false;
-    return PyDict_SetItem(modules, "brx_sql"_id, module) == 0;
+    return PyDict_SetItem(modules, py::brx_sql(), module) == 0;
 }
 
 bool exec_steps(PyObject* module) {

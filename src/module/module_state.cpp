@@ -1,5 +1,6 @@
 #include "module/module_state.hpp"
 
+
 namespace brx {
 namespace {
 PyObject* g_module = nullptr;     // strong reference

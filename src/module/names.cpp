@@ -1,5 +1,6 @@
 #include "module/names.hpp"
 
+
 namespace brx {
 namespace {
 detail::NameNode* registered_names = nullptr;

@@ -3,6 +3,7 @@
 #include "module/calls.hpp"
 #include "module/errors.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 namespace brx {
 namespace {
@@ -37,14 +38,14 @@ WithBlock::~WithBlock() {
 }
 
 bool WithBlock::enter(PyObject* manager) {
-    Ref enter_method = lookup_special(manager, "__enter__"_id);
+    Ref enter_method = lookup_special(manager, py::dunder_enter());
     if (!enter_method && !PyErr_Occurred()) {
         PyErr_Format(PyExc_TypeError, "'%.200s' object does not support the context manager protocol",
                      Py_TYPE(manager)->tp_name);
         return false;
     }
     if (!enter_method) return false;
-    Ref exit_method = lookup_special(manager, "__exit__"_id);
+    Ref exit_method = lookup_special(manager, py::dunder_exit());
     if (!exit_method) {
         if (!PyErr_Occurred())
             PyErr_Format(PyExc_TypeError,

@@ -2,6 +2,7 @@
 
 #include "module/function.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "rows/row_methods.hpp"
 
 #include <array>
@@ -26,15 +27,15 @@ PyObject* plain_value(PyTypeObject* type, PyObject* name) {
 
 ClassSnapshot take_snapshot(PyTypeObject* type) {
     ClassSnapshot fresh;
-    fresh.column_names = plain_value(type, "COLUMN_NAMES"_id);
+    fresh.column_names = plain_value(type, py::COLUMN_NAMES());
     // The first lookup gives the class a version tag when it had none.
     if (!has_valid_version(type)) return {};
     const unsigned int version = type->tp_version_tag;
-    fresh.column_attributes = plain_value(type, "COLUMN_ATTRIBUTES"_id);
-    fresh.multi_foreign_attr = plain_value(type, "MULTI_FOREIGN_ATTR"_id);
-    fresh.shadows_store = _PyType_Lookup(type, "_TableBase__column_values"_id) != nullptr;
-    fresh.runs_own_is_foreign_key = type_runs_own(type, "_TableBase__is_foreign_key"_id, sig::table_is_foreign_key);
-    fresh.runs_own_get_default = type_runs_own(type, "_TableBase__get_default"_id, sig::table_get_default);
+    fresh.column_attributes = plain_value(type, py::COLUMN_ATTRIBUTES());
+    fresh.multi_foreign_attr = plain_value(type, py::MULTI_FOREIGN_ATTR());
+    fresh.shadows_store = _PyType_Lookup(type, py::row_column_values()) != nullptr;
+    fresh.runs_own_is_foreign_key = type_runs_own(type, py::row_is_foreign_key(), sig::table_is_foreign_key);
+    fresh.runs_own_get_default = type_runs_own(type, py::row_get_default(), sig::table_get_default);
     // A lookup may run Python code (a hostile key's __eq__) that changes the
     // class: then what was found may be gone, and nothing is kept.
     if (!has_valid_version(type) || type->tp_version_tag != version) return {};

@@ -2,12 +2,12 @@
 // values for columns or plain attributes, defaults for columns still missing.
 // This runs once per fetched row of every table load, so the common shapes
 // (a list of names, a dict of descriptors) take a path without temporaries.
-#include "rows/row_methods.hpp"
-
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "rows/class_snapshot.hpp"
 #include "rows/row_access.hpp"
+#include "rows/row_methods.hpp"
 
 namespace brx {
 namespace {
@@ -67,15 +67,15 @@ bool apply_keywords(PyObject* self, PyObject* column_names, PyObject* keywords) 
 
 // The body of _TableBase__get_default, for one column.
 Ref own_default(PyObject* self, PyObject* name) {
-    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
+    Ref attributes = get_attr(self, py::COLUMN_ATTRIBUTES());
     if (!attributes) return {};
     const int described = contains_key(attributes.get(), name);
     if (described < 0) return {};
     if (described) {
         Ref descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
-        return descriptor ? get_attr(descriptor.get(), "default"_id) : Ref();
+        return descriptor ? get_attr(descriptor.get(), py::default_()) : Ref();
     }
-    Ref multi_foreign = class_setting(self, "MULTI_FOREIGN_ATTR"_id);
+    Ref multi_foreign = get_attr(self, py::MULTI_FOREIGN_ATTR());
     if (!multi_foreign) return {};
     const int is_list_attr = contains_key(multi_foreign.get(), name);
     if (is_list_attr < 0) return {};
@@ -93,18 +93,28 @@ bool every_descriptor_has_default(PyObject* attributes) {
     while (PyDict_Next(dict.get(), &pos, &key, &descriptor)) {
         Ref held = Ref::borrow(descriptor);
         Ref value;
-        if (!lookup_attribute(held.get(), "default"_id, value)) return false;
+        if (!lookup_attribute(held.get(), py::default_(), value)) return false;
     }
     return true;
 }
 
-// With the module's own default rule over plain dicts, computing the default
-// of a column that already has a value can neither fail nor have an effect,
-// so it is skipped.
-bool may_skip_present_columns(PyObject* self) {
-    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
-    Ref multi_foreign = class_setting(self, "MULTI_FOREIGN_ATTR"_id);
-    if (!attributes || !multi_foreign) {
+// True when the class keeps the module's own default rule over plain dicts
+// and every descriptor has a default: then computing the default of a column
+// that already has a value can neither fail nor have an effect, so it may be
+// skipped. Classes with their own attribute access always get the full pass.
+bool present_columns_need_no_default(PyObject* self) {
+    if (Py_TYPE(self)->tp_getattro != PyObject_GenericGetAttr) return false;
+    const ClassSnapshot snapshot = class_snapshot(Py_TYPE(self));
+    if (snapshot) {
+        return snapshot.runs_own_get_default && snapshot.column_attributes &&
+               PyDict_CheckExact(snapshot.column_attributes) && snapshot.multi_foreign_attr &&
+               PyDict_CheckExact(snapshot.multi_foreign_attr) &&
+               every_descriptor_has_default(snapshot.column_attributes);
+    }
+    if (!runs_own(self, py::row_get_default(), sig::table_get_default)) return false;
+    Ref attributes = get_attr(self, py::COLUMN_ATTRIBUTES());
+    Ref multi_foreign = attributes ? get_attr(self, py::MULTI_FOREIGN_ATTR()) : Ref();
+    if (!multi_foreign) {
         PyErr_Clear();
         return false;
     }
@@ -118,30 +128,24 @@ bool set_default(PyObject* self, PyObject* store, PyObject* column, bool own, bo
         const int present = PyDict_Contains(store, column);
         if (present != 0) return present > 0;
     }
-    Ref value = own ? own_default(self, column) : call_method(self, "_TableBase__get_default"_id, {column});
+    Ref value = own ? own_default(self, column) : call_method(self, py::row_get_default(), {column});
     if (!value) return false;
     if (exact) return PyDict_SetDefault(store, column, value.get()) != nullptr;
-    return static_cast<bool>(call_method(store, "setdefault"_id, {column, value.get()}));
+    return static_cast<bool>(call_method(store, py::setdefault(), {column, value.get()}));
 }
 
 // True when every column already has a value in `store` (a fresh dict whose
-// keys all come from the names) and the module's own default rule applies over
-// plain dicts: then no default is needed and computing them has no effect.
+// keys all come from the names) and no default would change anything.
 bool all_columns_filled(PyObject* self, PyObject* column_names, PyObject* store) {
     if (!PyList_CheckExact(column_names) && !PyTuple_CheckExact(column_names)) return false;
     if (PyDict_GET_SIZE(store) != PySequence_Fast_GET_SIZE(column_names)) return false;
     if (Py_TYPE(self)->tp_setattro != PyObject_GenericSetAttr) return false;
-    const ClassSnapshot snapshot = class_snapshot(Py_TYPE(self));
-    if (!snapshot || !snapshot.runs_own_get_default || !snapshot.column_attributes ||
-        !PyDict_CheckExact(snapshot.column_attributes) || !snapshot.multi_foreign_attr ||
-        !PyDict_CheckExact(snapshot.multi_foreign_attr))
-        return false;
-    return every_descriptor_has_default(snapshot.column_attributes);
+    return present_columns_need_no_default(self);
 }
 
 bool fill_defaults(PyObject* self, PyObject* column_names, PyObject* store) {
-    const bool own = runs_own(self, "_TableBase__get_default"_id, sig::table_get_default);
-    const bool skip_present = own && may_skip_present_columns(self);
+    const bool own = runs_own(self, py::row_get_default(), sig::table_get_default);
+    const bool skip_present = own && present_columns_need_no_default(self);
     if (PyList_CheckExact(column_names) || PyTuple_CheckExact(column_names)) {
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(column_names); ++i) {
             Ref column = Ref::borrow(PySequence_Fast_GET_ITEM(column_names, i));
@@ -156,10 +160,10 @@ bool fill_defaults(PyObject* self, PyObject* column_names, PyObject* store) {
 
 Ref table_init(Bound<sig::table_init> args) {
     PyObject* self = args.get<"self">();
-    Ref column_names = class_setting(self, "COLUMN_NAMES"_id);
+    Ref column_names = get_attr(self, py::COLUMN_NAMES());
     if (!column_names) return {};
     Ref store = pair_values(column_names.get(), args.rest());
-    if (!store || PyObject_SetAttr(self, "_TableBase__column_values"_id, store.get()) < 0) return {};
+    if (!store || PyObject_SetAttr(self, py::row_column_values(), store.get()) < 0) return {};
     if (PyObject* keywords = args.extra_keywords()) {
         // A keyword may replace the store itself: read it back afterwards.
         if (!apply_keywords(self, column_names.get(), keywords)) return {};

@@ -1,9 +1,9 @@
 // ColumnAttribute and MultiForeignAttr: plain attribute holders that describe
 // columns and list attributes of row classes.
-#include "rows/row_methods.hpp"
-
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
+#include "rows/row_methods.hpp"
 
 namespace brx {
 namespace {
@@ -14,20 +14,20 @@ Ref column_attribute_init(Bound<sig::column_attribute_init> args) {
     PyObject* self = args.get<"self">();
     PyObject* name = args.get<"name">();
     PyObject* is_foreign_key = args.get<"isForeignKey">();
-    if (!set(self, "name"_id, name) || !set(self, "default"_id, args.get<"default">()) ||
-        !set(self, "isForeignKey"_id, is_foreign_key))
+    if (!set(self, py::name(), name) || !set(self, py::default_(), args.get<"default">()) ||
+        !set(self, py::isForeignKey(), is_foreign_key))
         return {};
     const int foreign = truth(is_foreign_key);
     if (foreign <= 0) return foreign < 0 ? Ref() : none();
     PyObject* table = args.get<"foreignTableName">() != Py_None ? args.get<"foreignTableName">() : name;
-    if (!set(self, "foreignTableName"_id, table) || !set(self, "foreignClass"_id, args.get<"foreignClass">())) return {};
+    if (!set(self, py::foreignTableName(), table) || !set(self, py::foreignClass(), args.get<"foreignClass">())) return {};
     return none();
 }
 
 Ref multi_foreign_attr_init(Bound<sig::multi_foreign_attr_init> args) {
     PyObject* self = args.get<"self">();
-    if (!set(self, "attr_name"_id, args.get<"attr_name">()) || !set(self, "foreign_name"_id, args.get<"foreign_name">()) ||
-        !set(self, "foreign_attr_table"_id, args.get<"foreign_attr_table">()) || !set(self, "_class"_id, args.get<"_class">()))
+    if (!set(self, py::attr_name(), args.get<"attr_name">()) || !set(self, py::foreign_name(), args.get<"foreign_name">()) ||
+        !set(self, py::foreign_attr_table(), args.get<"foreign_attr_table">()) || !set(self, py::_class(), args.get<"_class">()))
         return {};
     return none();
 }

@@ -1,15 +1,15 @@
 // FillForeign: resolves every foreign key of a row object and loads its absent
 // multi-foreign list attributes, all on one guarded connection (foreign keys
 // included), recursing into every row reached when `deep` is true.
-#include "rows/row_methods.hpp"
-
 #include "connections/guard_block.hpp"
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "rows/fill_trail.hpp"
 #include "rows/foreign_lookup.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/row_access.hpp"
+#include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 
@@ -25,11 +25,11 @@ struct Fill {
     bool fill_reached(PyObject* obj) const {
         const int recurse = truth(deep);
         if (recurse <= 0) return recurse == 0;
-        return static_cast<bool>(call_method(obj, "FillForeign"_id, {deep, cnx, pool}));
+        return static_cast<bool>(call_method(obj, py::FillForeign(), {deep, cnx, pool}));
     }
 
     bool resolve_foreign_keys() const {
-        Ref foreigns = call_method(self, "_TableBase__get_foreigns"_id, {});
+        Ref foreigns = call_method(self, py::row_get_foreigns(), {});
         if (!foreigns) return false;
         return each_item(foreigns.get(), [&](PyObject* column) {
             if (!resolve_foreign_on(self, column, cnx)) return false;
@@ -42,10 +42,10 @@ struct Fill {
 
     // The rows of the other table whose `foreign_name` column holds this row's id.
     Ref load_rows(PyObject* descriptor) const {
-        Ref foreign_name = get_attr(descriptor, "foreign_name"_id);
-        Ref table = foreign_name ? get_attr(descriptor, "foreign_attr_table"_id) : Ref();
-        Ref row_class = table ? get_attr(descriptor, "_class"_id) : Ref();
-        Ref id = row_class ? Ref::steal(PyObject_GetItem(self, "id"_id)) : Ref();
+        Ref foreign_name = get_attr(descriptor, py::foreign_name());
+        Ref table = foreign_name ? get_attr(descriptor, py::foreign_attr_table()) : Ref();
+        Ref row_class = table ? get_attr(descriptor, py::_class()) : Ref();
+        Ref id = row_class ? Ref::steal(PyObject_GetItem(self, py::id())) : Ref();
         if (!id) return {};
         Ref query = select_by_column_text(table.get(), foreign_name.get(), id.get());
         Ref cursor = query ? open_cursor(cnx) : Ref();
@@ -70,7 +70,7 @@ struct Fill {
         const int recurse = truth(deep);
         if (recurse <= 0) return recurse == 0;
         return each_item(objs.get(), [&](PyObject* obj) {
-            return static_cast<bool>(call_method(obj, "FillForeign"_id, {deep, cnx, pool}));
+            return static_cast<bool>(call_method(obj, py::FillForeign(), {deep, cnx, pool}));
         });
     }
 

@@ -2,6 +2,7 @@
 
 #include "module/errors.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -22,11 +23,11 @@ thread_local std::vector<PyObject*> active_objects;
 // Nothing here may disturb the caller: failures are cleared.
 bool row_key(PyObject* row, RowKey& key) {
     StashedError keep_caller_state;
-    Ref table = Ref::steal(PyObject_GetAttr(row, "TABLE_NAME"_id));
+    Ref table = Ref::steal(PyObject_GetAttr(row, py::TABLE_NAME()));
     Ref text = table ? Ref::steal(PyObject_Str(table.get())) : Ref();
     const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
     if (!utf8) return false;
-    Ref id = Ref::steal(PyObject_GetItem(row, "id"_id));
+    Ref id = Ref::steal(PyObject_GetItem(row, py::id()));
     if (!id || !PyLong_Check(id.get())) return false;
     int overflow = 0;
     key.id = PyLong_AsLongLongAndOverflow(id.get(), &overflow);

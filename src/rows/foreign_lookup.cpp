@@ -3,6 +3,7 @@
 #include "module/calls.hpp"
 #include "module/module_state.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "rows/row_access.hpp"
 
 namespace brx {
@@ -23,14 +24,14 @@ int needs_lookup(PyObject* row, PyObject* column, PyObject* store, Ref& id) {
     Ref attribute;
     const int shadowed = lookup_attribute(row, column, attribute);
     if (shadowed != 0) return shadowed < 0 ? -1 : 0;
-    Ref column_names = class_setting(row, "COLUMN_NAMES"_id);
+    Ref column_names = get_attr(row, py::COLUMN_NAMES());
     if (!column_names) return -1;
     const int is_column = contains_name(column_names.get(), column);
     if (is_column <= 0) return is_column;
-    Ref foreign = call_method(row, "_TableBase__is_foreign_key"_id, {column});
+    Ref foreign = call_method(row, py::row_is_foreign_key(), {column});
     const int is_foreign = foreign ? truth(foreign.get()) : -1;
     if (is_foreign <= 0) return is_foreign;
-    Ref cache = class_setting(row, "CACHE"_id);
+    Ref cache = get_attr(row, py::CACHE());
     if (!cache) return -1;
     return cache.get() == Py_None;
 }
@@ -45,9 +46,9 @@ bool resolve_foreign_on(PyObject* row, PyObject* column, PyObject* cnx) {
     if (lookup <= 0) return lookup == 0;
     Ref table, row_class;
     if (!foreign_target(row, column, table, row_class)) return false;
-    Ref guard_class = global("CNXGuard"_id);
+    Ref guard_class = global(py::CNXGuard());
     if (!guard_class) return false;
-    Ref target = call_method(guard_class.get(), "Select"_id, {id.get(), table.get(), row_class.get(), cnx});
+    Ref target = call_method(guard_class.get(), py::Select(), {id.get(), table.get(), row_class.get(), cnx});
     return target && PyObject_SetItem(store.get(), column, target.get()) == 0;
 }
 

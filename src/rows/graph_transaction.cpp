@@ -4,6 +4,7 @@
 #include "module/errors.hpp"
 #include "module/module_state.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
@@ -24,7 +25,7 @@ bool references_new_row(PyObject* row, PyObject* foreigns) {
             return true;
         }
         if (value.get() == Py_None || PyLong_Check(value.get())) return true;
-        Ref id = Ref::steal(PyObject_GetItem(value.get(), "id"_id));
+        Ref id = Ref::steal(PyObject_GetItem(value.get(), py::id()));
         found = !id || not_stored(id.get()) != 0;
         return !found;
     });
@@ -53,17 +54,17 @@ bool settled(bool several) {
 int in_autocommit_mode(PyObject* cnx, PyObject* pool) {
     Ref lender = pool && pool != Py_None ? Ref::borrow(pool) : Ref();
     if (!lender) {
-        Ref guard_class = global("CNXGuard"_id);
-        lender = guard_class ? get_attr(guard_class.get(), "POOL"_id) : Ref();
+        Ref guard_class = global(py::CNXGuard());
+        lender = guard_class ? get_attr(guard_class.get(), py::POOL()) : Ref();
         if (!lender) return -1;
     }
     Ref settings;
-    if (lookup_attribute(lender.get(), "_CNXPool__dbconfig"_id, settings) > 0 && PyDict_Check(settings.get())) {
-        PyObject* flag = PyDict_GetItemWithError(settings.get(), "autocommit"_id);
+    if (lookup_attribute(lender.get(), py::pool_dbconfig(), settings) > 0 && PyDict_Check(settings.get())) {
+        PyObject* flag = PyDict_GetItemWithError(settings.get(), py::autocommit());
         if (!flag) return PyErr_Occurred() ? -1 : 0;
         return truth(Ref::borrow(flag).get());
     }
-    Ref flag = get_attr(cnx, "autocommit"_id);
+    Ref flag = get_attr(cnx, py::autocommit());
     return flag ? truth(flag.get()) : -1;
 }
 
@@ -78,14 +79,14 @@ bool update_may_write_several(PyObject* row, PyObject* foreigns, bool rewrite) {
 }
 
 bool delete_may_write_several(PyObject* row) {
-    Ref entries = get_attr(row, "MULTI_FOREIGN_ATTR"_id);
+    Ref entries = get_attr(row, py::MULTI_FOREIGN_ATTR());
     return settled(!entries || PyObject_Length(entries.get()) != 0);
 }
 
 bool begin_transaction_if_autocommit(PyObject* cnx, PyObject* pool) {
     const int autocommit = in_autocommit_mode(cnx, pool);
     if (autocommit <= 0) return autocommit == 0;
-    Ref open = get_attr(cnx, "in_transaction"_id);
+    Ref open = get_attr(cnx, py::in_transaction());
     const int in_transaction = open ? truth(open.get()) : -1;
     if (in_transaction != 0) return in_transaction > 0;
     Ref cursor = open_cursor(cnx);

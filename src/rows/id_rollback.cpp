@@ -3,6 +3,7 @@
 #include "module/calls.hpp"
 #include "module/errors.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 #include <algorithm>
 
@@ -53,7 +54,7 @@ void RollbackScope::record_id(PyObject* row, PyObject* old_id) {
 void RollbackScope::record_cache_entry(PyObject* cache, PyObject* table, PyObject* key, PyObject* row) {
     // Only the module's own Cache keeps its rows where they can be put back.
     Ref tables;
-    if (lookup_attribute(cache, "_Cache__obj_dict"_id, tables) <= 0 || !PyDict_Check(tables.get())) {
+    if (lookup_attribute(cache, py::cache_obj_dict(), tables) <= 0 || !PyDict_Check(tables.get())) {
         PyErr_Clear();
         return;
     }
@@ -84,7 +85,7 @@ void RollbackScope::restore(const Change& change) {
         restore_cache_entry(change);
         return;
     }
-    PyObject_SetItem(change.row.get(), "id"_id, change.old_id.get());
+    PyObject_SetItem(change.row.get(), py::id(), change.old_id.get());
 }
 
 void RollbackScope::restore_cache_entry(const Change& change) {
@@ -102,12 +103,12 @@ void RollbackScope::restore_cache_entry(const Change& change) {
 
 bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* cnx) {
     if (RollbackScope* scope = RollbackScope::owning(cnx)) scope->record_id(row, old_id);
-    return PyObject_SetItem(row, "id"_id, new_id) == 0;
+    return PyObject_SetItem(row, py::id(), new_id) == 0;
 }
 
 bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx) {
     if (RollbackScope* scope = RollbackScope::owning(cnx)) scope->record_cache_entry(cache, table, id, row);
-    return static_cast<bool>(call_method(cache, "Insert"_id, {row, table, cnx}));
+    return static_cast<bool>(call_method(cache, py::Insert(), {row, table, cnx}));
 }
 
 }  // namespace brx

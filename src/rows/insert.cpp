@@ -3,13 +3,14 @@
 // stores the rows of its loaded multi-foreign attributes pointing at it. All of
 // one call runs on one connection. A row already stored is not written again,
 // and nothing is deleted: only what around it is not stored yet gets stored.
-#include "rows/row_methods.hpp"
-
 #include "connections/guard_block.hpp"
+#include "module/python_names.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
+#include "rows/row_access.hpp"
+#include "rows/row_methods.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -43,12 +44,12 @@ private:
 // The values for the INSERT: the row's own store, or a copy of it with each
 // foreign-key column holding the referenced row's identifier.
 Ref insert_values(PyObject* self, PyObject* foreigns, PyObject* foreign_ids) {
-    Ref values = get_attr(self, "_TableBase__column_values"_id);
+    Ref values = column_store(self);
     if (!values) return {};
     const Py_ssize_t count = PyObject_Length(foreigns);
     if (count < 0) return {};
     if (count == 0) return values;
-    Ref copy = call_method(values.get(), "copy"_id, {});
+    Ref copy = call_method(values.get(), py::copy(), {});
     if (!copy) return {};
     const bool done = each_item(foreigns, [&](PyObject* foreign) {
         Ref id = Ref::steal(PyObject_GetItem(foreign_ids, foreign));
@@ -61,21 +62,21 @@ Ref insert_values(PyObject* self, PyObject* foreigns, PyObject* foreign_ids) {
 Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject* foreign_ids, PyObject* cnx) {
     Ref values = insert_values(self, foreigns, foreign_ids);
     if (!values) return {};
-    Ref guard_class = global("CNXGuard"_id);
+    Ref guard_class = global(py::CNXGuard());
     if (!guard_class) return {};
-    Ref insert = get_attr(guard_class.get(), "Insert"_id);
+    Ref insert = get_attr(guard_class.get(), py::Insert());
     if (!insert) return {};
-    Ref table = get_attr(self, "TABLE_NAME"_id);
+    Ref table = get_attr(self, py::TABLE_NAME());
     if (!table) return {};
-    Ref names = get_attr(self, "COLUMN_NAMES"_id);
+    Ref names = get_attr(self, py::COLUMN_NAMES());
     if (!names) return {};
     Ref id = call(insert.get(), {table.get(), names.get(), values.get(), cnx});
     if (!id || !write_row_id(self, id.get(), own_id, cnx)) return {};
 
-    Ref cache = get_attr(self, "CACHE"_id);
+    Ref cache = get_attr(self, py::CACHE());
     if (!cache) return {};
     if (cache.get() != Py_None) {
-        Ref cache_table = get_attr(self, "TABLE_NAME"_id);
+        Ref cache_table = get_attr(self, py::TABLE_NAME());
         if (!cache_table || !register_in_cache(cache.get(), self, cache_table.get(), id.get(), cnx)) return {};
     }
     return id;
@@ -84,7 +85,7 @@ Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject
 Ref insert_in_block(PyObject* self, PyObject* cnx, PyObject* pool, PyObject* foreigns) {
     Ref foreign_ids = store_referenced_rows(self, foreigns, cnx, pool);
     if (!foreign_ids) return {};
-    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
+    Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
     if (!id) return {};
     const int is_new = not_stored(id.get());
     if (is_new < 0) return {};
@@ -92,7 +93,7 @@ Ref insert_in_block(PyObject* self, PyObject* cnx, PyObject* pool, PyObject* for
         id = store_new_row(self, id.get(), foreigns, foreign_ids.get(), cnx);
         if (!id) return {};
     }
-    if (!call_method(self, "_TableBase__insert_multi_foreign_attr"_id, {cnx})) return {};
+    if (!call_method(self, py::row_insert_multi_foreign_attr(), {cnx})) return {};
     return id;
 }
 
@@ -100,7 +101,7 @@ Ref insert_in_block(PyObject* self, PyObject* cnx, PyObject* pool, PyObject* for
 // thread, or null (no exception) when the row must go through Insert.
 Ref identifier_if_handled(PyObject* self) {
     if (!InProgress::contains(self)) return {};
-    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
+    Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
     if (!id) return {};
     const int is_new = not_stored(id.get());
     if (is_new != 0) return {};
@@ -112,9 +113,9 @@ Ref insert_row(PyObject* self, PyObject* cnx, PyObject* pool_arg) {
     if (PyErr_Occurred()) return {};
     InProgress mark(self);
 
-    Ref pool = call_method(self, "_TableBase__get_pool"_id, {pool_arg});
+    Ref pool = call_method(self, py::row_get_pool(), {pool_arg});
     if (!pool) return {};
-    Ref foreigns = call_method(self, "_TableBase__get_foreigns"_id, {});
+    Ref foreigns = call_method(self, py::row_get_foreigns(), {});
     if (!foreigns) return {};
     const bool owns_transaction = cnx == Py_None;
     RollbackScope rollback(owns_transaction);

@@ -1,14 +1,14 @@
 // Item access on row objects: row[name] reads an attribute, a column (with a
 // foreign key resolved to its row object on first read) or a multi-foreign
 // list attribute; row[name] = value writes a column or an attribute.
-#include "rows/row_methods.hpp"
-
 #include "module/calls.hpp"
 #include "module/module_state.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "rows/item_slot.hpp"
 #include "rows/plain_read.hpp"
 #include "rows/row_access.hpp"
+#include "rows/row_methods.hpp"
 
 namespace brx {
 namespace {
@@ -18,7 +18,7 @@ namespace {
 Ref resolve_foreign_key(PyObject* self, PyObject* name, PyObject* id) {
     Ref table, row_class;
     if (!foreign_target(self, name, table, row_class)) return {};
-    Ref cache = class_setting(self, "CACHE"_id);
+    Ref cache = get_attr(self, py::CACHE());
     if (!cache) return {};
     Ref value;
     if (cache.get() == Py_None) {
@@ -26,11 +26,11 @@ Ref resolve_foreign_key(PyObject* self, PyObject* name, PyObject* id) {
         // its referenced rows from that database.
         Ref pool = row_pool(self, Py_None);
         if (!pool) return {};
-        Ref guard_class = global("CNXGuard"_id);
+        Ref guard_class = global(py::CNXGuard());
         if (!guard_class) return {};
-        value = call_method(guard_class.get(), "Select"_id, {id, table.get(), row_class.get(), Py_None, pool.get()});
+        value = call_method(guard_class.get(), py::Select(), {id, table.get(), row_class.get(), Py_None, pool.get()});
     } else {
-        value = call_method(cache.get(), "Select"_id, {id, table.get(), row_class.get()});
+        value = call_method(cache.get(), py::Select(), {id, table.get(), row_class.get()});
     }
     if (!value) return {};
     // The lookup ran Python code and reached the server: store into the
@@ -62,14 +62,14 @@ Ref read_column(const RowView& row, PyObject* name) {
 }
 
 Ref read_multi_foreign(PyObject* self, PyObject* name) {
-    Ref filled = call_method(self, "FillForeign"_id, {Py_False});
+    Ref filled = call_method(self, py::FillForeign(), {Py_False});
     if (!filled) return {};
     return get_attr(self, name);
 }
 
 Ref no_such_item(PyObject* self, PyObject* name) {
-    Ref cls = get_attr(self, "__class__"_id);
-    Ref class_name = cls ? get_attr(cls.get(), "__name__"_id) : Ref();
+    Ref cls = get_attr(self, py::dunder_class());
+    Ref class_name = cls ? get_attr(cls.get(), py::dunder_name()) : Ref();
     if (!class_name) return {};
     Ref message = format("%s instance has no attribute '%s'"_id, {class_name.get(), name});
     if (message) PyErr_SetObject(PyExc_AttributeError, message.get());
@@ -101,7 +101,7 @@ Ref table_getitem(Bound<sig::table_getitem> args) {
     if (is_column < 0) return {};
     if (is_column) return read_column(row, name);
 
-    Ref multi_foreign = row.get("MULTI_FOREIGN_ATTR"_id);
+    Ref multi_foreign = row.get(py::MULTI_FOREIGN_ATTR());
     if (!multi_foreign) return {};
     const int is_list_attr = PySequence_Contains(multi_foreign.get(), name);
     if (is_list_attr < 0) return {};
@@ -113,7 +113,7 @@ Ref table_setitem(Bound<sig::table_setitem> args) {
     PyObject* self = args.get<"self">();
     PyObject* name = args.get<"name">();
     PyObject* value = args.get<"value">();
-    Ref column_names = class_setting(self, "COLUMN_NAMES"_id);
+    Ref column_names = get_attr(self, py::COLUMN_NAMES());
     if (!column_names) return {};
     const int is_column = contains_name(column_names.get(), name);
     if (is_column < 0) return {};

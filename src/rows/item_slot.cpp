@@ -1,6 +1,7 @@
 #include "rows/item_slot.hpp"
 
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 namespace brx {
 namespace {
@@ -20,7 +21,7 @@ void adopt_direct_item_slot(PyObject* self, const Function& fn) {
     PyMappingMethods* mapping = type->tp_as_mapping;
     if (!mapping || mapping->mp_subscript == direct_item_slot) return;
     if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) return;
-    if (_PyType_Lookup(type, "__getitem__"_id) != reinterpret_cast<const PyObject*>(&fn)) return;
+    if (_PyType_Lookup(type, py::dunder_getitem()) != reinterpret_cast<const PyObject*>(&fn)) return;
     if (!item_read_function) {
         // Held for good: classes keep the slot as long as they live.
         Py_INCREF(reinterpret_cast<const PyObject*>(&fn));

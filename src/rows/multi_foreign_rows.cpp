@@ -3,6 +3,7 @@
 #include "rows/multi_foreign_rows.hpp"
 
 #include "cache/cache_state.hpp"
+#include "module/python_names.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
@@ -15,8 +16,8 @@ namespace {
 // there is none (a descriptor or class without one counts as no cache).
 Ref class_cache(PyObject* foreign_attr) {
     Ref row_class, cache;
-    if (lookup_attribute(foreign_attr, "_class"_id, row_class) <= 0 ||
-        lookup_attribute(row_class.get(), "CACHE"_id, cache) <= 0 || cache.get() == Py_None) {
+    if (lookup_attribute(foreign_attr, py::_class(), row_class) <= 0 ||
+        lookup_attribute(row_class.get(), py::CACHE(), cache) <= 0 || cache.get() == Py_None) {
         PyErr_Clear();
         return {};
     }
@@ -39,22 +40,22 @@ Ref selected_ids(PyObject* cursor, PyObject* statement) {
 // cache dicts, through Delete for any other kind of cache.
 bool forget_cached_rows(PyObject* cache, PyObject* table, PyObject* ids, PyObject* cnx) {
     Ref tables;
-    if (lookup_attribute(cache, "_Cache__obj_dict"_id, tables) > 0 && PyDict_Check(tables.get())) {
+    if (lookup_attribute(cache, py::cache_obj_dict(), tables) > 0 && PyDict_Check(tables.get())) {
         PyObject* rows = PyDict_GetItemWithError(tables.get(), table);
         if (!rows) return !PyErr_Occurred();
         Ref held = Ref::borrow(rows);
         return each_item(ids, [&](PyObject* id) { return discard_entry(held.get(), id); });
     }
     PyErr_Clear();
-    return each_item(ids, [&](PyObject* id) { return static_cast<bool>(call_method(cache, "Delete"_id, {id, table, cnx})); });
+    return each_item(ids, [&](PyObject* id) { return static_cast<bool>(call_method(cache, py::Delete(), {id, table, cnx})); });
 }
 
 }  // namespace
 
 bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* foreign_attr, PyObject* id, PyObject* kept) {
-    Ref table = get_attr(foreign_attr, "foreign_attr_table"_id);
+    Ref table = get_attr(foreign_attr, py::foreign_attr_table());
     if (!table) return false;
-    Ref column = get_attr(foreign_attr, "foreign_name"_id);
+    Ref column = get_attr(foreign_attr, py::foreign_name());
     if (!column) return false;
     Ref cache = class_cache(foreign_attr);
     Ref gone;
@@ -74,11 +75,11 @@ Ref table_insert_multi_foreign_attr(Bound<sig::table_insert_multi_foreign_attr> 
     PyObject* self = args.get<"self">();
     PyObject* cnx = args.get<"cnx">();
     const bool done = each_held_multi_foreign(self, [&](PyObject* foreign_attr, PyObject* held) {
-        Ref foreign_name = get_attr(foreign_attr, "foreign_name"_id);
+        Ref foreign_name = get_attr(foreign_attr, py::foreign_name());
         if (!foreign_name) return false;
         return each_item(held, [&](PyObject* obj) {
             return PyObject_SetItem(obj, foreign_name.get(), self) == 0 &&
-                   static_cast<bool>(call_method(obj, "Insert"_id, {cnx}));
+                   static_cast<bool>(call_method(obj, py::Insert(), {cnx}));
         });
     });
     return done ? none() : Ref();
@@ -89,7 +90,7 @@ Ref table_delete_multi_foreign_attr(Bound<sig::table_delete_multi_foreign_attr> 
     PyObject* self = args.get<"self">();
     Ref cursor = open_cursor(args.get<"cnx">());
     if (!cursor) return {};
-    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
+    Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
     if (!id) return {};
     const bool done = each_multi_foreign(self, [&](PyObject*, PyObject* foreign_attr) {
         return delete_rows_pointing_at(args.get<"cnx">(), cursor.get(), foreign_attr, id.get());

@@ -4,6 +4,7 @@
 
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 
 namespace brx {
 
@@ -11,9 +12,9 @@ namespace brx {
 // row.MULTI_FOREIGN_ATTR.items(), in the dict's order.
 template <class Visit>
 bool each_multi_foreign(PyObject* row, Visit&& visit) {
-    Ref entries = get_attr(row, "MULTI_FOREIGN_ATTR"_id);
+    Ref entries = get_attr(row, py::MULTI_FOREIGN_ATTR());
     if (!entries) return false;
-    Ref items = call_method(entries.get(), "items"_id, {});
+    Ref items = call_method(entries.get(), py::items(), {});
     if (!items) return false;
     return each_item(items.get(), [&](PyObject* item) {
         Ref pair[2];

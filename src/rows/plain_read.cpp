@@ -1,6 +1,7 @@
 #include "rows/plain_read.hpp"
 
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "rows/class_snapshot.hpp"
 #include "rows/row_access.hpp"
 
@@ -19,7 +20,7 @@ bool listed_by_identity(PyObject* names, PyObject* name) {
 
 // An item read of the store's own name finds the store as an attribute.
 bool names_the_store(PyObject* name) {
-    PyObject* store_name = "_TableBase__column_values"_id;
+    PyObject* store_name = py::row_column_values();
     return name == store_name ||
            (PyUnicode_GET_LENGTH(name) == PyUnicode_GET_LENGTH(store_name) && PyUnicode_Compare(name, store_name) == 0);
 }
@@ -48,7 +49,7 @@ PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
     const unsigned int version = snapshot->version;
     Ref attributes = Ref::borrow(snapshot->column_attributes);
     Ref held_dict = Ref::borrow(dict);
-    Ref store = Ref::borrow(PyDict_GetItemWithError(dict, "_TableBase__column_values"_id));
+    Ref store = Ref::borrow(PyDict_GetItemWithError(dict, py::row_column_values()));
     if (!store || !PyDict_CheckExact(store.get())) {
         if (PyErr_Occurred()) PyErr_Clear();
         return PlainRead::NotPlain;  // only the lookup of the store was made: nothing to undo

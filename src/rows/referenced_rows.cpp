@@ -2,6 +2,7 @@
 
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "rows/foreign_lookup.hpp"
 
 namespace brx {
@@ -16,11 +17,11 @@ Ref referenced_identifier(PyObject* row, PyObject* column, PyObject* cnx, PyObje
     if (!resolve_foreign_on(row, column, cnx)) return {};
     Ref target = Ref::steal(PyObject_GetItem(row, column));
     if (!target || target.get() == Py_None) return target;
-    Ref id = Ref::steal(PyObject_GetItem(target.get(), "id"_id));
+    Ref id = Ref::steal(PyObject_GetItem(target.get(), py::id()));
     if (!id) return {};
     const int is_new = not_stored(id.get());
     if (is_new < 0) return {};
-    if (is_new) return call_method(target.get(), "Insert"_id, {cnx, pool});
+    if (is_new) return call_method(target.get(), py::Insert(), {cnx, pool});
     return id;
 }
 

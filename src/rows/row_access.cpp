@@ -3,8 +3,9 @@
 #include "module/calls.hpp"
 #include "module/function.hpp"
 #include "module/names.hpp"
-#include "rows/row_methods.hpp"
+#include "module/python_names.hpp"
 #include "rows/class_snapshot.hpp"
+#include "rows/row_methods.hpp"
 
 namespace brx {
 
@@ -45,7 +46,7 @@ RowView::RowView(PyObject* self) : self_(self) {
     PyObject** dict = _PyObject_GetDictPtr(self);
     if (!snapshot || snapshot.shadows_store || !dict || !*dict || !PyDict_CheckExact(*dict)) return;
     dict_ = Ref::borrow(*dict);
-    store_ = Ref::borrow(PyDict_GetItemWithError(dict_.get(), "_TableBase__column_values"_id));
+    store_ = Ref::borrow(PyDict_GetItemWithError(dict_.get(), py::row_column_values()));
     if (!store_) PyErr_Clear();
     only_store_ = store_ && PyDict_GET_SIZE(dict_.get()) == 1;
     snapshot_ = snapshot;
@@ -67,7 +68,7 @@ bool same_text(PyObject* a, PyObject* b) {
 }  // namespace
 
 Ref RowView::own_attribute(PyObject* name) const {
-    if (only_store_) return same_text(name, "_TableBase__column_values"_id) ? Ref::borrow(store_.get()) : Ref();
+    if (only_store_) return same_text(name, py::row_column_values()) ? Ref::borrow(store_.get()) : Ref();
     return Ref::borrow(PyDict_GetItemWithError(dict_.get(), name));
 }
 
@@ -85,22 +86,22 @@ Ref RowView::get(PyObject* name) const {
 
 Ref RowView::column_names() const {
     if (plain() && snapshot_.column_names) return Ref::borrow(snapshot_.column_names);
-    return get("COLUMN_NAMES"_id);
+    return get(py::COLUMN_NAMES());
 }
 
 Ref RowView::column_attributes() const {
     if (plain() && snapshot_.column_attributes) return Ref::borrow(snapshot_.column_attributes);
-    return get("COLUMN_ATTRIBUTES"_id);
+    return get(py::COLUMN_ATTRIBUTES());
 }
 
 bool RowView::runs_own_is_foreign_key() const {
     if (plain()) return snapshot_.runs_own_is_foreign_key;
-    return runs_own("_TableBase__is_foreign_key"_id, sig::table_is_foreign_key);
+    return runs_own(py::row_is_foreign_key(), sig::table_is_foreign_key);
 }
 
 Ref RowView::column_store() const {
     if (store_) return Ref::borrow(store_.get());
-    return Ref::steal(PyObject_GetAttr(self_, "_TableBase__column_values"_id));
+    return Ref::steal(PyObject_GetAttr(self_, py::row_column_values()));
 }
 
 int RowView::find(PyObject* name, Ref& out) const {
@@ -120,7 +121,7 @@ bool RowView::runs_own(PyObject* name, const Signature& signature) const {
     return false;
 }
 
-Ref column_store(PyObject* self) { return Ref::steal(PyObject_GetAttr(self, "_TableBase__column_values"_id)); }
+Ref column_store(PyObject* self) { return Ref::steal(PyObject_GetAttr(self, py::row_column_values())); }
 
 int foreign_flag_in(PyObject* attributes, PyObject* name) {
     Ref descriptor;
@@ -133,7 +134,7 @@ int foreign_flag_in(PyObject* attributes, PyObject* name) {
         descriptor = Ref::steal(PyObject_GetItem(attributes, name));
         if (!descriptor) return -1;
     }
-    Ref flag = get_attr(descriptor.get(), "isForeignKey"_id);
+    Ref flag = get_attr(descriptor.get(), py::isForeignKey());
     return flag ? truth(flag.get()) : -1;
 }
 
@@ -142,21 +143,21 @@ int is_foreign_key(const RowView& row, PyObject* name) {
         Ref attributes = row.column_attributes();
         return attributes ? foreign_flag_in(attributes.get(), name) : -1;
     }
-    Ref flag = call_method(row.self(), "_TableBase__is_foreign_key"_id, {name});
+    Ref flag = call_method(row.self(), py::row_is_foreign_key(), {name});
     return flag ? truth(flag.get()) : -1;
 }
 
 bool foreign_target(PyObject* self, PyObject* name, Ref& table, Ref& row_class) {
-    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
+    Ref attributes = get_attr(self, py::COLUMN_ATTRIBUTES());
     if (!attributes) return false;
     Ref attribute = Ref::steal(PyObject_GetItem(attributes.get(), name));
     if (!attribute) return false;
-    table = get_attr(attribute.get(), "foreignTableName"_id);
+    table = get_attr(attribute.get(), py::foreignTableName());
     if (!table) return false;
-    row_class = get_attr(attribute.get(), "foreignClass"_id);
+    row_class = get_attr(attribute.get(), py::foreignClass());
     return static_cast<bool>(row_class);
 }
 
-Ref row_pool(PyObject* self, PyObject* pool) { return call_method(self, "_TableBase__get_pool"_id, {pool}); }
+Ref row_pool(PyObject* self, PyObject* pool) { return call_method(self, py::row_get_pool(), {pool}); }
 
 }  // namespace brx

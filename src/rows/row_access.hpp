@@ -89,7 +89,4 @@ bool foreign_target(PyObject* self, PyObject* name, Ref& table, Ref& row_class);
 // `self._TableBase__get_pool(pool)`
 Ref row_pool(PyObject* self, PyObject* pool);
 
-// self.TABLE_NAME, self.COLUMN_NAMES, ...
-inline Ref class_setting(PyObject* self, PyObject* name) { return Ref::steal(PyObject_GetAttr(self, name)); }
-
 }  // namespace brx

@@ -1,9 +1,9 @@
 // The private helpers of TableBase that read the class configuration.
-#include "rows/row_methods.hpp"
-
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "rows/row_access.hpp"
+#include "rows/row_methods.hpp"
 
 namespace brx {
 namespace {
@@ -11,13 +11,13 @@ namespace {
 // `name in COLUMN_ATTRIBUTES and COLUMN_ATTRIBUTES[name].isForeignKey`, with
 // the flag returned as it is stored.
 Ref foreign_flag(PyObject* self, PyObject* name) {
-    Ref attributes = class_setting(self, "COLUMN_ATTRIBUTES"_id);
+    Ref attributes = get_attr(self, py::COLUMN_ATTRIBUTES());
     if (!attributes) return {};
     const int described = contains_key(attributes.get(), name);
     if (described < 0) return {};
     if (!described) return Ref::borrow(Py_False);
     Ref descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
-    return descriptor ? get_attr(descriptor.get(), "isForeignKey"_id) : Ref();
+    return descriptor ? get_attr(descriptor.get(), py::isForeignKey()) : Ref();
 }
 
 }  // namespace
@@ -26,18 +26,18 @@ Ref table_is_foreign(Bound<sig::table_is_foreign> args) { return foreign_flag(ar
 
 Ref table_is_foreign_key(Bound<sig::table_is_foreign_key> args) { return foreign_flag(args.get<"self">(), args.get<"name">()); }
 
-Ref table_get_pool(Bound<sig::table_get_pool> args) { return pool_or_default(args.get<"pool">(), args.get<"self">(), "POOL"_id); }
+Ref table_get_pool(Bound<sig::table_get_pool> args) { return pool_or_default(args.get<"pool">(), args.get<"self">(), py::POOL()); }
 
 Ref table_get_foreigns(Bound<sig::table_get_foreigns> args) {
-    Ref attributes = class_setting(args.get<"self">(), "COLUMN_ATTRIBUTES"_id);
+    Ref attributes = get_attr(args.get<"self">(), py::COLUMN_ATTRIBUTES());
     if (!attributes) return {};
-    Ref items = call_method(attributes.get(), "items"_id, {});
+    Ref items = call_method(attributes.get(), py::items(), {});
     Ref foreigns = Ref::steal(PyList_New(0));
     if (!items || !foreigns) return {};
     const bool done = each_item(items.get(), [&](PyObject* item) {
         Ref key = Ref::steal(PySequence_GetItem(item, 0));
         Ref descriptor = key ? Ref::steal(PySequence_GetItem(item, 1)) : Ref();
-        Ref flag = descriptor ? get_attr(descriptor.get(), "isForeignKey"_id) : Ref();
+        Ref flag = descriptor ? get_attr(descriptor.get(), py::isForeignKey()) : Ref();
         if (!flag) return false;
         const int foreign = truth(flag.get());
         return foreign == 0 || (foreign > 0 && PyList_Append(foreigns.get(), key.get()) == 0);

@@ -6,15 +6,17 @@
 // the rows no longer held are deleted. Renumbering them instead would break
 // whatever points at them. Lists never loaded on this row object are left alone
 // in the database: nothing here could write their rows back.
-#include "rows/row_methods.hpp"
-
 #include "connections/guard_block.hpp"
+#include "module/calls.hpp"
+#include "module/python_names.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
-#include "statements/compose.hpp"
+#include "rows/row_access.hpp"
+#include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
+#include "statements/quoted_name.hpp"
 
 namespace brx {
 namespace {
@@ -31,7 +33,7 @@ bool refuse_unstored(PyObject* self, PyObject* id) {
     const int is_new = not_stored(id);
     if (is_new <= 0) return is_new == 0;
     // Its UPDATE would touch nothing, and its held rows would point at no row.
-    Ref table = get_attr(self, "TABLE_NAME"_id);
+    Ref table = get_attr(self, py::TABLE_NAME());
     if (table)
         PyErr_Format(PyExc_ValueError, "cannot Update a row of table %S that is not stored yet (id = %R): Insert it first",
                      table.get(), id);
@@ -44,14 +46,14 @@ Ref further_assignments(PyObject* further) {
     if (!pieces) return {};
     const bool done = each_item(further, [&](PyObject* column) {
         Ref quoted = quoted_name(column);
-        Ref piece = quoted ? compose(", `%s` = %%s"_id, {quoted.get()}) : Ref();
+        Ref piece = quoted ? format(", `%s` = %%s"_id, {quoted.get()}) : Ref();
         return piece && PyList_Append(pieces.get(), piece.get()) == 0;
     });
     return done ? Ref::steal(PyUnicode_Join(""_id, pieces.get())) : Ref();
 }
 
 bool compose_update(PyObject* self, UpdateStatement& out) {
-    Ref names = get_attr(self, "COLUMN_NAMES"_id);
+    Ref names = get_attr(self, py::COLUMN_NAMES());
     if (!names) return false;
     out.further = Ref::steal(PySequence_GetSlice(names.get(), 2, PY_SSIZE_T_MAX));
     if (!out.further) return false;
@@ -59,12 +61,12 @@ bool compose_update(PyObject* self, UpdateStatement& out) {
     if (!content) return false;
     out.second = Ref::steal(PySequence_GetItem(names.get(), 1));
     if (!out.second) return false;
-    Ref table = get_attr(self, "TABLE_NAME"_id);
+    Ref table = get_attr(self, py::TABLE_NAME());
     Ref quoted_table = table ? quoted_name(table.get()) : Ref();
     Ref quoted_second = quoted_table ? quoted_name(out.second.get()) : Ref();
-    Ref id = quoted_second ? Ref::steal(PyObject_GetItem(self, "id"_id)) : Ref();
+    Ref id = quoted_second ? Ref::steal(PyObject_GetItem(self, py::id())) : Ref();
     if (!id) return false;
-    out.text = compose("UPDATE `%s` SET `%s` = %%s%s WHERE id = %d"_id,
+    out.text = format("UPDATE `%s` SET `%s` = %%s%s WHERE id = %d"_id,
                        {quoted_table.get(), quoted_second.get(), content.get(), id.get()});
     return out.text && refuse_unstored(self, id.get());
 }
@@ -72,11 +74,11 @@ bool compose_update(PyObject* self, UpdateStatement& out) {
 // The value `column` is written with; a foreign key's referenced row is made
 // ready first (resolved on this connection, inserted when new).
 Ref value_for_update(PyObject* self, PyObject* column, PyObject* cnx, PyObject* pool) {
-    Ref is_foreign_key = call_method(self, "_TableBase__is_foreign_key"_id, {column});
+    Ref is_foreign_key = call_method(self, py::row_is_foreign_key(), {column});
     const int foreign = is_foreign_key ? truth(is_foreign_key.get()) : -1;
     if (foreign < 0) return {};
     if (foreign && !referenced_identifier(self, column, cnx, pool)) return {};
-    return call_method(self, "_TableBase__column_value_for_update"_id, {column});
+    return call_method(self, py::row_column_value_for_update(), {column});
 }
 
 // The parameters in statement order: the second column's value first, though
@@ -99,7 +101,7 @@ Ref stored_identifiers(PyObject* held) {
     Ref ids = Ref::steal(PyList_New(0));
     if (!ids) return {};
     const bool done = each_item(held, [&](PyObject* obj) {
-        Ref id = Ref::steal(PyObject_GetItem(obj, "id"_id));
+        Ref id = Ref::steal(PyObject_GetItem(obj, py::id()));
         const int is_new = id ? not_stored(id.get()) : -1;
         if (is_new < 0) return false;
         return is_new || PyList_Append(ids.get(), id.get()) == 0;
@@ -111,12 +113,12 @@ Ref stored_identifiers(PyObject* held) {
 // and stores what around it is new, a new one is inserted.
 bool write_held_row(PyObject* obj, PyObject* foreign_name, PyObject* owner, PyObject* cnx) {
     if (PyObject_SetItem(obj, foreign_name, owner) < 0) return false;
-    Ref id = Ref::steal(PyObject_GetItem(obj, "id"_id));
+    Ref id = Ref::steal(PyObject_GetItem(obj, py::id()));
     const int is_new = id ? not_stored(id.get()) : -1;
     if (is_new < 0) return false;
-    if (is_new) return static_cast<bool>(call_method(obj, "Insert"_id, {cnx}));
-    return call_method(obj, "Update"_id, {Py_False, cnx}) &&
-           call_method(obj, "_TableBase__insert_multi_foreign_attr"_id, {cnx});
+    if (is_new) return static_cast<bool>(call_method(obj, py::Insert(), {cnx}));
+    return call_method(obj, py::Update(), {Py_False, cnx}) &&
+           call_method(obj, py::row_insert_multi_foreign_attr(), {cnx});
 }
 
 // The rows of one held list, in the database as they are held.
@@ -129,13 +131,13 @@ bool sync_held_list(PyObject* self, PyObject* id, PyObject* foreign_attr, PyObje
     if (!kept) return false;
     if (!cursor && !(cursor = open_cursor(cnx))) return false;
     if (!delete_rows_pointing_at(cnx, cursor.get(), foreign_attr, id, kept.get())) return false;
-    Ref foreign_name = get_attr(foreign_attr, "foreign_name"_id);
+    Ref foreign_name = get_attr(foreign_attr, py::foreign_name());
     if (!foreign_name) return false;
     return each_item(held.get(), [&](PyObject* obj) { return write_held_row(obj, foreign_name.get(), self, cnx); });
 }
 
 bool sync_held_multi_foreign(PyObject* self, PyObject* cnx) {
-    Ref id = Ref::steal(PyObject_GetItem(self, "id"_id));
+    Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
     if (!id) return false;
     Ref cursor;
     return each_held_multi_foreign(self, [&](PyObject* foreign_attr, PyObject* held) {
@@ -146,7 +148,7 @@ bool sync_held_multi_foreign(PyObject* self, PyObject* cnx) {
 // A transaction on an autocommit connection when the update writes more
 // than its own row.
 bool begin_if_several(PyObject* self, bool rewrite, PyObject* cnx, PyObject* pool) {
-    Ref foreigns = call_method(self, "_TableBase__get_foreigns"_id, {});
+    Ref foreigns = call_method(self, py::row_get_foreigns(), {});
     if (!foreigns) return false;
     return !update_may_write_several(self, foreigns.get(), rewrite) || begin_transaction_if_autocommit(cnx, pool);
 }
@@ -158,13 +160,13 @@ Ref table_column_value_for_update(Bound<sig::table_column_value_for_update> args
     PyObject* column = args.get<"column_name">();
     Ref value = Ref::steal(PyObject_GetItem(self, column));
     if (!value) return {};
-    Ref is_foreign_key = call_method(self, "_TableBase__is_foreign_key"_id, {column});
+    Ref is_foreign_key = call_method(self, py::row_is_foreign_key(), {column});
     if (!is_foreign_key) return {};
     const int foreign = truth(is_foreign_key.get());
     if (foreign < 0) return {};
     // A foreign key holding None is a NULL in the database.
     if (!foreign || value.get() == Py_None) return value;
-    return Ref::steal(PyObject_GetItem(value.get(), "id"_id));
+    return Ref::steal(PyObject_GetItem(value.get(), py::id()));
 }
 
 Ref table_update(Bound<sig::table_update> args) {
@@ -172,7 +174,7 @@ Ref table_update(Bound<sig::table_update> args) {
     PyObject* update_multi_foreign = args.get<"update_multi_foreign">();
     UpdateStatement statement;
     if (!compose_update(self, statement)) return {};
-    Ref pool = call_method(self, "_TableBase__get_pool"_id, {args.get<"pool">()});
+    Ref pool = row_pool(self, args.get<"pool">());
     if (!pool) return {};
 
     const int rewrite = truth(update_multi_foreign);

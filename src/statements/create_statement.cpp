@@ -1,5 +1,6 @@
 #include "statements/create_statement.hpp"
 
+
 #include <string>
 #include <string_view>
 #include <vector>

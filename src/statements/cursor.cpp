@@ -2,18 +2,19 @@
 
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "module/python_names.hpp"
 #include "statements/param_markers.hpp"
 
 namespace brx {
 
-Ref open_cursor(PyObject* cnx) { return call_method(cnx, "cursor"_id, {}); }
+Ref open_cursor(PyObject* cnx) { return call_method(cnx, py::cursor(), {}); }
 
 bool execute_statement(PyObject* cursor, PyObject* statement, PyObject* params) {
-    if (!params) return static_cast<bool>(call_method(cursor, "execute"_id, {statement}));
+    if (!params) return static_cast<bool>(call_method(cursor, py::execute(), {statement}));
     Ref text = Ref::borrow(statement);
     Ref values = Ref::borrow(params);
     if (!escape_names_for_params(text, values)) return false;
-    return static_cast<bool>(call_method(cursor, "execute"_id, {text.get(), values.get()}));
+    return static_cast<bool>(call_method(cursor, py::execute(), {text.get(), values.get()}));
 }
 
 bool drain_rows(PyObject* cursor) {
@@ -24,11 +25,11 @@ bool drain_rows(PyObject* cursor) {
     return !PyErr_Occurred();
 }
 
-Ref last_row_id(PyObject* cursor) { return get_attr(cursor, "lastrowid"_id); }
+Ref last_row_id(PyObject* cursor) { return get_attr(cursor, py::lastrowid()); }
 
 bool skip_further_results(PyObject* cursor) {
     Ref next_set;
-    const int has_next_set = lookup_attribute(cursor, "nextset"_id, next_set);
+    const int has_next_set = lookup_attribute(cursor, py::nextset(), next_set);
     if (has_next_set <= 0) return has_next_set == 0;
     for (;;) {
         Ref more = call(next_set.get(), {});

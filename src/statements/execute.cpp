@@ -2,8 +2,9 @@
 #include "connections/guard_block.hpp"
 #include "module/calls.hpp"
 #include "module/names.hpp"
-#include "statements/statement_methods.hpp"
+#include "module/python_names.hpp"
 #include "statements/cursor.hpp"
+#include "statements/statement_methods.hpp"
 
 namespace brx {
 namespace {
@@ -14,13 +15,13 @@ enum class StatementKind { Query, Insert, Other };
 // A statement with no word raises IndexError; nothing is borrowed yet.
 bool classify(PyObject* statement, StatementKind& kind) {
     Ref words = PyUnicode_Check(statement) ? Ref::steal(PyUnicode_Split(statement, nullptr, 1))
-                                           : call_method(statement, "split"_id, {});
+                                           : call_method(statement, py::split(), {});
     if (!words) return false;
     Ref first = Ref::steal(PySequence_GetItem(words.get(), 0));
     if (!first) return false;
-    Ref word = call_method(first.get(), "lower"_id, {});
+    Ref word = call_method(first.get(), py::lower(), {});
     if (!word) return false;
-    for (PyObject* query_word : {"select"_id, "show"_id}) {
+    for (PyObject* query_word : {py::select(), py::show()}) {
         const int equal = PyObject_RichCompareBool(word.get(), query_word, Py_EQ);
         if (equal < 0) return false;
         if (equal) {
@@ -28,7 +29,7 @@ bool classify(PyObject* statement, StatementKind& kind) {
             return true;
         }
     }
-    const int insert = PyObject_RichCompareBool(word.get(), "insert"_id, Py_EQ);
+    const int insert = PyObject_RichCompareBool(word.get(), py::insert(), Py_EQ);
     if (insert < 0) return false;
     kind = insert ? StatementKind::Insert : StatementKind::Other;
     return true;

@@ -1,5 +1,6 @@
 #include "statements/param_markers.hpp"
 
+
 #include <string>
 #include <string_view>
 

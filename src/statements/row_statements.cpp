@@ -2,9 +2,9 @@
 // statement, one cursor, one guarded block.
 #include "connections/guard_block.hpp"
 #include "module/calls.hpp"
-#include "statements/statement_methods.hpp"
-#include "statements/compose.hpp"
 #include "statements/cursor.hpp"
+#include "statements/quoted_name.hpp"
+#include "statements/statement_methods.hpp"
 #include "statements/statement_texts.hpp"
 
 namespace brx {
@@ -59,7 +59,7 @@ Ref guard_select(Bound<sig::guard_select> args) {
     });
     if (!row_object || found) return row_object;
     // Raised only now, so a borrowed connection has been committed and given back.
-    Ref message = compose("Table %s has no row with id = %d"_id, {table, id});
+    Ref message = format("Table %s has no row with id = %d"_id, {table, id});
     if (message) PyErr_SetObject(PyExc_KeyError, message.get());
     return {};
 }
@@ -89,7 +89,7 @@ Ref guard_insert(Bound<sig::guard_insert> args) {
 Ref guard_delete(Bound<sig::guard_delete> args) {
     // The id must be a number, as for Select: the server would read a string
     // such as "3 OR 1=1" as the number 3.
-    if (!compose("%d"_id, {args.get<"id">()})) return {};
+    if (!format("%d"_id, {args.get<"id">()})) return {};
     Ref text = delete_by_id_text(args.get<"table">());
     if (!text) return {};
     Ref params = Ref::steal(PyTuple_Pack(1, args.get<"id">()));

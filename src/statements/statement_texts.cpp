@@ -1,29 +1,30 @@
 #include "statements/statement_texts.hpp"
 
+#include "module/calls.hpp"
 #include "module/names.hpp"
-#include "statements/compose.hpp"
+#include "statements/quoted_name.hpp"
 
 namespace brx {
 namespace {
 // format % (quoted table, *rest)
-Ref with_table(PyObject* format, PyObject* table) {
+Ref with_table(PyObject* text_format, PyObject* table) {
     Ref name = quoted_name(table);
     if (!name) return {};
-    return compose(format, {name.get()});
+    return format(text_format, {name.get()});
 }
 
-Ref with_table(PyObject* format, PyObject* table, PyObject* operand) {
+Ref with_table(PyObject* text_format, PyObject* table, PyObject* operand) {
     Ref name = quoted_name(table);
     if (!name) return {};
-    return compose(format, {name.get(), operand});
+    return format(text_format, {name.get(), operand});
 }
 // format % (quoted table, quoted column, id)
-Ref with_table_and_column(PyObject* format, PyObject* table, PyObject* column, PyObject* id) {
+Ref with_table_and_column(PyObject* text_format, PyObject* table, PyObject* column, PyObject* id) {
     Ref table_name = quoted_name(table);
     if (!table_name) return {};
     Ref column_name = quoted_name(column);
     if (!column_name) return {};
-    return compose(format, {table_name.get(), column_name.get(), id});
+    return format(text_format, {table_name.get(), column_name.get(), id});
 }
 }  // namespace
 
@@ -61,22 +62,22 @@ Ref identifier_list(PyObject* ids) {
     if (!parts) return {};
     const Py_ssize_t count = PyList_GET_SIZE(ids);
     for (Py_ssize_t i = 0; i < count; ++i) {
-        Ref part = compose("%d"_id, {PyList_GET_ITEM(ids, i)});
+        Ref part = format("%d"_id, {PyList_GET_ITEM(ids, i)});
         if (!part || PyList_Append(parts.get(), part.get()) < 0) return {};
     }
     return Ref::steal(PyUnicode_Join(", "_id, parts.get()));
 }
 
-// `format` for every row, `except_format` (one more operand: the list) when
+// `text_format` for every row, `except_format` (one more operand: the list) when
 // some identifiers are kept.
-Ref rows_pointing_at(PyObject* format, PyObject* except_format, PyObject* table, PyObject* column, PyObject* id,
+Ref rows_pointing_at(PyObject* text_format, PyObject* except_format, PyObject* table, PyObject* column, PyObject* id,
                      PyObject* kept) {
-    if (!kept || PyList_GET_SIZE(kept) == 0) return with_table_and_column(format, table, column, id);
+    if (!kept || PyList_GET_SIZE(kept) == 0) return with_table_and_column(text_format, table, column, id);
     Ref table_name = quoted_name(table);
     Ref column_name = table_name ? quoted_name(column) : Ref();
     Ref list = column_name ? identifier_list(kept) : Ref();
     if (!list) return {};
-    return compose(except_format, {table_name.get(), column_name.get(), id, list.get()});
+    return format(except_format, {table_name.get(), column_name.get(), id, list.get()});
 }
 }  // namespace
 

@@ -1,6 +1,5 @@
-#include "statements/compose.hpp"
+#include "statements/quoted_name.hpp"
 
-#include "module/calls.hpp"
 #include "module/names.hpp"
 
 namespace brx {
@@ -13,7 +12,5 @@ Ref quoted_name(PyObject* name) {
     if (found == -1) return text;
     return Ref::steal(PyUnicode_Replace(text.get(), "`"_id, "``"_id, -1));
 }
-
-Ref compose(PyObject* format, std::initializer_list<PyObject*> args) { return brx::format(format, args); }
 
 }  // namespace brx
