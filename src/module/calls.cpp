@@ -1,3 +1,4 @@
+#include "module/python_internals.hpp"
 #include "module/calls.hpp"
 
 
@@ -71,11 +72,7 @@ int lookup_attribute(PyObject* obj, PyObject* name, Ref& out) {
         return -1;
     }
     PyObject* value = nullptr;
-#if PY_VERSION_HEX >= 0x030D0000
-    const int found = PyObject_GetOptionalAttr(obj, name, &value);
-#else
-    const int found = _PyObject_LookupAttr(obj, name, &value);
-#endif
+    const int found = internals::optional_attribute(obj, name, &value);
     out = Ref::steal(value);
     if (found < 0) PyErr_Clear();
     return found > 0 ? 1 : 0;

@@ -1,4 +1,5 @@
 // The function type shared by every method and module function.
+#include "module/python_internals.hpp"
 #include "module/function.hpp"
 
 #include "module/errors.hpp"
@@ -12,46 +13,10 @@
 namespace brx {
 namespace {
 
-// Calls between the module's own callables never pass through the
-// interpreter loop, so they count their depth here: deep recursion over row
-// graphs ends in RecursionError instead of overflowing the C stack. The count
-// is the interpreter's own; with room to spare it is kept inline, and near
-// the limit the interpreter's check decides and raises.
-class CallDepth {
-public:
-    bool enter() {
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
-        state_ = PyThreadState_GET();
-        if (remaining() > 1) {
-            --remaining();
-            return true;
-        }
-#endif
-        return Py_EnterRecursiveCall(" while calling a brx_sql function") == 0;
-    }
-    void leave() {
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
-        ++remaining();
-#else
-        Py_LeaveRecursiveCall();
-#endif
-    }
-
-private:
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
-#if PY_VERSION_HEX >= 0x030C0000
-    int& remaining() { return state_->c_recursion_remaining; }
-#else
-    int& remaining() { return state_->recursion_remaining; }
-#endif
-    PyThreadState* state_ = nullptr;
-#endif
-};
-
 // Runs the body on bound arguments, counting the call's depth; adds the
 // traceback entry when it fails.
 PyObject* run_body(Function& fn, const Args& bound) {
-    CallDepth depth;
+    internals::CallDepth depth;
     if (!depth.enter()) {
         add_traceback_entry(fn);
         return nullptr;

@@ -1,3 +1,4 @@
+#include "module/python_internals.hpp"
 #include "module/with_block.hpp"
 
 #include "module/calls.hpp"
@@ -10,7 +11,7 @@ namespace {
 
 // obj.<special method>, found on the type as the interpreter does for `with`.
 Ref lookup_special(PyObject* obj, PyObject* name) {
-    PyObject* attr = _PyType_Lookup(Py_TYPE(obj), name);
+    PyObject* attr = internals::type_lookup(Py_TYPE(obj), name);
     if (!attr) return {};
     descrgetfunc get = Py_TYPE(attr)->tp_descr_get;
     if (!get) return Ref::borrow(attr);

@@ -1,5 +1,6 @@
 #include "rows/class_snapshot.hpp"
 
+#include "module/python_internals.hpp"
 #include "module/function.hpp"
 #include "module/names.hpp"
 #include "module/python_names.hpp"
@@ -13,15 +14,8 @@ namespace {
 
 std::array<ClassSnapshot, 16> snapshots;
 
-bool has_valid_version(PyTypeObject* type) {
-#if PY_VERSION_HEX < 0x030C0000
-    if (!PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG)) return false;
-#endif
-    return type->tp_version_tag != 0;
-}
-
 PyObject* plain_value(PyTypeObject* type, PyObject* name) {
-    PyObject* value = _PyType_Lookup(type, name);
+    PyObject* value = internals::type_lookup(type, name);
     return value && !Py_TYPE(value)->tp_descr_get ? value : nullptr;
 }
 
@@ -29,16 +23,16 @@ ClassSnapshot take_snapshot(PyTypeObject* type) {
     ClassSnapshot fresh;
     fresh.column_names = plain_value(type, py::COLUMN_NAMES());
     // The first lookup gives the class a version tag when it had none.
-    if (!has_valid_version(type)) return {};
-    const unsigned int version = type->tp_version_tag;
+    if (!internals::has_valid_version(type)) return {};
+    const unsigned int version = internals::version_tag(type);
     fresh.column_attributes = plain_value(type, py::COLUMN_ATTRIBUTES());
     fresh.multi_foreign_attr = plain_value(type, py::MULTI_FOREIGN_ATTR());
-    fresh.shadows_store = _PyType_Lookup(type, py::row_column_values()) != nullptr;
+    fresh.shadows_store = internals::type_lookup(type, py::row_column_values()) != nullptr;
     fresh.runs_own_is_foreign_key = type_runs_own(type, py::row_is_foreign_key(), sig::table_is_foreign_key);
     fresh.runs_own_get_default = type_runs_own(type, py::row_get_default(), sig::table_get_default);
     // A lookup may run Python code (a hostile key's __eq__) that changes the
     // class: then what was found may be gone, and nothing is kept.
-    if (!has_valid_version(type) || type->tp_version_tag != version) return {};
+    if (!internals::has_valid_version(type) || internals::version_tag(type) != version) return {};
     fresh.type = type;
     fresh.version = version;
     return fresh;
@@ -47,13 +41,14 @@ ClassSnapshot take_snapshot(PyTypeObject* type) {
 }  // namespace
 
 bool type_runs_own(PyTypeObject* type, PyObject* name, const Signature& signature) {
-    PyObject* found = _PyType_Lookup(type, name);
+    PyObject* found = internals::type_lookup(type, name);
     return found && is_function_of(found, signature);
 }
 
 const ClassSnapshot* current_snapshot(PyTypeObject* type) {
+    if (!internals::kFastPaths) return nullptr;
     ClassSnapshot& slot = snapshots[(reinterpret_cast<std::uintptr_t>(type) >> 6) % snapshots.size()];
-    if (slot.type == type && slot.version == type->tp_version_tag && has_valid_version(type)) return &slot;
+    if (slot.type == type && slot.version == internals::version_tag(type) && internals::has_valid_version(type)) return &slot;
     ClassSnapshot fresh = take_snapshot(type);
     if (!fresh) return nullptr;
     slot = fresh;

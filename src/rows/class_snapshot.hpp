@@ -6,6 +6,7 @@
 // lookup that runs Python code, so nothing may keep pointing into it.
 #pragma once
 
+#include "module/python_internals.hpp"
 #include "module/signature.hpp"
 
 namespace brx {
@@ -29,7 +30,7 @@ struct ClassSnapshot {
     // True while `self`'s class is still the snapshot's class at the same
     // version: then the borrowed pointers are still the class's attributes.
     bool current(PyObject* self) const {
-        return type && Py_TYPE(self) == type && type->tp_version_tag == version;
+        return type && Py_TYPE(self) == type && internals::version_tag(type) == version;
     }
 };
 

@@ -2,6 +2,7 @@
 // values for columns or plain attributes, defaults for columns still missing.
 // This runs once per fetched row of every table load, so the common shapes
 // (a list of names, a dict of descriptors) take a path without temporaries.
+#include "module/python_internals.hpp"
 #include "module/calls.hpp"
 #include "module/names.hpp"
 #include "module/python_names.hpp"
@@ -12,14 +13,7 @@
 namespace brx {
 namespace {
 
-Ref new_store(Py_ssize_t size_hint) {
-#if PY_VERSION_HEX < 0x030E0000
-    return Ref::steal(_PyDict_NewPresized(size_hint));
-#else
-    (void)size_hint;
-    return Ref::steal(PyDict_New());
-#endif
-}
+Ref new_store(Py_ssize_t size_hint) { return internals::new_presized_dict(size_hint); }
 
 // dict(zip(column_names, values)). Storing a name may run Python code (its
 // __hash__, or the __eq__ of a name stored before it) that changes the list:

@@ -1,5 +1,6 @@
 #include "rows/item_slot.hpp"
 
+#include "module/python_internals.hpp"
 #include "module/names.hpp"
 #include "module/python_names.hpp"
 
@@ -18,10 +19,9 @@ PyObject* direct_item_slot(PyObject* self, PyObject* name) {
 
 void adopt_direct_item_slot(PyObject* self, const Function& fn) {
     PyTypeObject* type = Py_TYPE(self);
-    PyMappingMethods* mapping = type->tp_as_mapping;
-    if (!mapping || mapping->mp_subscript == direct_item_slot) return;
+    if (!internals::kFastPaths || !type->tp_as_mapping || internals::has_subscript_slot(type, direct_item_slot)) return;
     if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) return;
-    if (_PyType_Lookup(type, py::dunder_getitem()) != reinterpret_cast<const PyObject*>(&fn)) return;
+    if (internals::type_lookup(type, py::dunder_getitem()) != reinterpret_cast<const PyObject*>(&fn)) return;
     if (!item_read_function) {
         // Held for good: classes keep the slot as long as they live.
         Py_INCREF(reinterpret_cast<const PyObject*>(&fn));
@@ -29,7 +29,7 @@ void adopt_direct_item_slot(PyObject* self, const Function& fn) {
         item_read_function = const_cast<Function*>(&fn);
     }
     if (item_read_function != &fn) return;
-    mapping->mp_subscript = direct_item_slot;
+    internals::set_subscript_slot(type, direct_item_slot);
 }
 
 }  // namespace brx

@@ -1,5 +1,6 @@
 #include "rows/plain_read.hpp"
 
+#include "module/python_internals.hpp"
 #include "module/names.hpp"
 #include "module/python_names.hpp"
 #include "rows/class_snapshot.hpp"
@@ -25,24 +26,20 @@ bool names_the_store(PyObject* name) {
            (PyUnicode_GET_LENGTH(name) == PyUnicode_GET_LENGTH(store_name) && PyUnicode_Compare(name, store_name) == 0);
 }
 
-PyObject* instance_dict(PyObject* self) {
-    PyObject** slot = _PyObject_GetDictPtr(self);
-    return slot ? *slot : nullptr;
-}
-
 }  // namespace
 
 PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
+    if (!internals::kFastPaths) return PlainRead::NotPlain;
     PyTypeObject* type = Py_TYPE(self);
     if (!PyUnicode_CheckExact(name) || type->tp_getattro != PyObject_GenericGetAttr) return PlainRead::NotPlain;
-    PyObject* dict = instance_dict(self);
+    PyObject* dict = internals::instance_dict(self);
     if (!dict || !PyDict_CheckExact(dict) || PyDict_GET_SIZE(dict) != 1) return PlainRead::NotPlain;
     const ClassSnapshot* snapshot = current_snapshot(type);
     if (!snapshot || snapshot->shadows_store || !snapshot->runs_own_is_foreign_key || !snapshot->column_names ||
         !snapshot->column_attributes || !PyDict_CheckExact(snapshot->column_attributes))
         return PlainRead::NotPlain;
     // The attribute rule comes first: a class attribute of that name wins.
-    if (_PyType_Lookup(type, name) || !listed_by_identity(snapshot->column_names, name) || names_the_store(name))
+    if (internals::type_lookup(type, name) || !listed_by_identity(snapshot->column_names, name) || names_the_store(name))
         return PlainRead::NotPlain;
 
     // From here on lookups may run Python code: hold what they use.
@@ -61,8 +58,8 @@ PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
     }
     // The foreign-key rule, from the class as it is now: the snapshot's
     // settings only while the class and the instance are still as found.
-    const bool unchanged = Py_TYPE(self) == type && type->tp_version_tag == version &&
-                           instance_dict(self) == dict && PyDict_GET_SIZE(dict) == 1;
+    const bool unchanged = Py_TYPE(self) == type && internals::version_tag(type) == version &&
+                           internals::instance_dict(self) == dict && PyDict_GET_SIZE(dict) == 1;
     const int foreign = unchanged ? foreign_flag_in(attributes.get(), name) : is_foreign_key(RowView(self), name);
     if (foreign < 0) return PlainRead::Failed;
     out = std::move(value);

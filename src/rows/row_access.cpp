@@ -1,5 +1,6 @@
 #include "rows/row_access.hpp"
 
+#include "module/python_internals.hpp"
 #include "module/calls.hpp"
 #include "module/function.hpp"
 #include "module/names.hpp"
@@ -43,9 +44,9 @@ RowView::RowView(PyObject* self) : self_(self) {
     PyTypeObject* type = Py_TYPE(self);
     if (type->tp_getattro != PyObject_GenericGetAttr) return;
     ClassSnapshot snapshot = class_snapshot(type);
-    PyObject** dict = _PyObject_GetDictPtr(self);
-    if (!snapshot || snapshot.shadows_store || !dict || !*dict || !PyDict_CheckExact(*dict)) return;
-    dict_ = Ref::borrow(*dict);
+    PyObject* dict = internals::instance_dict(self);
+    if (!snapshot || snapshot.shadows_store || !dict || !PyDict_CheckExact(dict)) return;
+    dict_ = Ref::borrow(dict);
     store_ = Ref::borrow(PyDict_GetItemWithError(dict_.get(), py::row_column_values()));
     if (!store_) PyErr_Clear();
     only_store_ = store_ && PyDict_GET_SIZE(dict_.get()) == 1;
@@ -61,7 +62,7 @@ namespace {
 // by identity alone.
 bool same_text(PyObject* a, PyObject* b) {
     if (a == b) return true;
-    if (PyUnicode_CHECK_INTERNED(a) && PyUnicode_CHECK_INTERNED(b)) return false;
+    if (internals::both_interned(a, b)) return false;
     if (PyUnicode_GET_LENGTH(a) != PyUnicode_GET_LENGTH(b)) return false;
     return PyUnicode_Compare(a, b) == 0;
 }
@@ -76,7 +77,7 @@ Ref RowView::get(PyObject* name) const {
     // Only while the snapshot holds is this still a class that keeps the
     // generic protocol.
     if (!snapshot_.current(self_) || !PyUnicode_CheckExact(name)) return Ref::steal(PyObject_GetAttr(self_, name));
-    PyObject* in_class = _PyType_Lookup(Py_TYPE(self_), name);
+    PyObject* in_class = internals::type_lookup(Py_TYPE(self_), name);
     if (in_class && Py_TYPE(in_class)->tp_descr_get) return Ref::steal(PyObject_GetAttr(self_, name));
     Ref held = Ref::borrow(in_class);  // the instance lookup below may run code that drops it
     if (Ref own = own_attribute(name)) return own;
@@ -106,7 +107,7 @@ Ref RowView::column_store() const {
 
 int RowView::find(PyObject* name, Ref& out) const {
     if (!snapshot_.current(self_) || !PyUnicode_CheckExact(name)) return lookup_attribute(self_, name, out);
-    if (_PyType_Lookup(Py_TYPE(self_), name)) return lookup_attribute(self_, name, out);
+    if (internals::type_lookup(Py_TYPE(self_), name)) return lookup_attribute(self_, name, out);
     out = own_attribute(name);
     if (out) return 1;
     if (PyErr_Occurred()) PyErr_Clear();
