@@ -3,9 +3,9 @@
 #include "cache/cache_methods.hpp"
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
-#include "module/calls.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

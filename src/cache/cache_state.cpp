@@ -1,9 +1,9 @@
 #include "cache/cache_state.hpp"
 
-#include "module/calls.hpp"
 #include "module/module_state.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 

@@ -6,7 +6,7 @@
 // ordinary mapping protocol, so a replacement still behaves as Python would.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 #include <initializer_list>
 

@@ -3,7 +3,7 @@
 // table is registered and never replaced.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

@@ -4,12 +4,12 @@
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
 #include "connections/guard_block.hpp"
-#include "module/calls.hpp"
-#include "module/errors.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
+#include "support/calls.hpp"
+#include "support/errors.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

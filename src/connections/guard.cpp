@@ -1,10 +1,10 @@
 // CNXGuard: lends a connection for one `with` block; when it borrowed the
 // connection itself, it ends the transaction and gives the connection back.
 #include "connections/pool_guard_methods.hpp"
-#include "module/calls.hpp"
 #include "module/module_state.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 

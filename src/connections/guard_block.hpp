@@ -2,11 +2,11 @@
 // class is looked up by its module-level name at each use.
 #pragma once
 
-#include "module/calls.hpp"
 #include "module/module_state.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
-#include "module/with_block.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
+#include "support/with_block.hpp"
 
 namespace brx {
 

@@ -1,10 +1,10 @@
 // CNXPool: a lock-guarded LIFO stock of at most three idle connections.
 #include "connections/pool_guard_methods.hpp"
-#include "module/calls.hpp"
 #include "module/module_state.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
-#include "module/with_block.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
+#include "support/with_block.hpp"
 
 namespace brx {
 namespace {

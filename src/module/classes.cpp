@@ -1,8 +1,8 @@
 #include "module/classes.hpp"
 
 #include "module/function.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 #include <cstring>
 #include <string>

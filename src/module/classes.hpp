@@ -1,7 +1,7 @@
 // The six classes and three functions, made from the callable table.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

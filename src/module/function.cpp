@@ -1,10 +1,10 @@
 // The function type shared by every method and module function.
-#include "module/python_internals.hpp"
 #include "module/function.hpp"
 
-#include "module/errors.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/errors.hpp"
+#include "support/names.hpp"
+#include "support/python_internals.hpp"
+#include "support/python_names.hpp"
 
 #include <structmember.h>
 

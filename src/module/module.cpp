@@ -1,10 +1,10 @@
 // Module definition and its two-phase initialisation (create, then exec).
 #include "module/classes.hpp"
-#include "module/errors.hpp"
 #include "module/function.hpp"
 #include "module/module_state.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/errors.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,7 @@
 #include "module/module_state.hpp"
 
 
+
 namespace brx {
 namespace {
 PyObject* g_module = nullptr;     // strong reference

@@ -1,7 +1,7 @@
 // The one set-up module object and lookups of its global names.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

@@ -7,8 +7,8 @@
 // name; a name the signature does not declare does not compile.
 #pragma once
 
-#include "module/fixed_string.hpp"
-#include "module/ref.hpp"
+#include "support/fixed_string.hpp"
+#include "support/ref.hpp"
 
 #include <array>
 #include <cstddef>

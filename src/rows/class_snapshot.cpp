@@ -1,10 +1,10 @@
 #include "rows/class_snapshot.hpp"
 
-#include "module/python_internals.hpp"
 #include "module/function.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/row_methods.hpp"
+#include "support/names.hpp"
+#include "support/python_internals.hpp"
+#include "support/python_names.hpp"
 
 #include <array>
 #include <cstdint>

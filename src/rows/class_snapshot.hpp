@@ -6,8 +6,8 @@
 // lookup that runs Python code, so nothing may keep pointing into it.
 #pragma once
 
-#include "module/python_internals.hpp"
 #include "module/signature.hpp"
+#include "support/python_internals.hpp"
 
 namespace brx {
 

@@ -2,13 +2,13 @@
 // values for columns or plain attributes, defaults for columns still missing.
 // This runs once per fetched row of every table load, so the common shapes
 // (a list of names, a dict of descriptors) take a path without temporaries.
-#include "module/python_internals.hpp"
-#include "module/calls.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/class_snapshot.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_internals.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

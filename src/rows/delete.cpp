@@ -2,10 +2,10 @@
 // pointing at it, through the class's cache when it has one. The row object
 // itself keeps its identifier and values.
 #include "connections/guard_block.hpp"
-#include "module/python_names.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

@@ -1,9 +1,9 @@
 // ColumnAttribute and MultiForeignAttr: plain attribute holders that describe
 // columns and list attributes of row classes.
-#include "module/calls.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/row_methods.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

@@ -2,9 +2,6 @@
 // multi-foreign list attributes, all on one guarded connection (foreign keys
 // included), recursing into every row reached when `deep` is true.
 #include "connections/guard_block.hpp"
-#include "module/calls.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/fill_trail.hpp"
 #include "rows/foreign_lookup.hpp"
 #include "rows/multi_foreign_rows.hpp"
@@ -12,6 +9,9 @@
 #include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

@@ -1,8 +1,8 @@
 #include "rows/fill_trail.hpp"
 
-#include "module/errors.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/errors.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 #include <algorithm>
 #include <vector>

@@ -4,7 +4,7 @@
 // is recognised too, and so is a row built by hand and not stored yet.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 #include <string>
 

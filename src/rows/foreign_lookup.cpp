@@ -1,10 +1,10 @@
 #include "rows/foreign_lookup.hpp"
 
-#include "module/calls.hpp"
 #include "module/module_state.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/row_access.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

@@ -5,7 +5,7 @@
 // transaction are found and no extra connection or commit is spent.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

@@ -1,14 +1,14 @@
 #include "rows/graph_transaction.hpp"
 
-#include "module/calls.hpp"
-#include "module/errors.hpp"
 #include "module/module_state.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
 #include "statements/cursor.hpp"
+#include "support/calls.hpp"
+#include "support/errors.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

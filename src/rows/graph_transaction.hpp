@@ -8,7 +8,7 @@
 // makes it atomic already, at one round trip.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

@@ -1,9 +1,9 @@
 #include "rows/id_rollback.hpp"
 
-#include "module/calls.hpp"
-#include "module/errors.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/calls.hpp"
+#include "support/errors.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 #include <algorithm>
 

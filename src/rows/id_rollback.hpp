@@ -14,7 +14,7 @@
 // decides about that transaction.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 #include <vector>
 

@@ -1,14 +1,14 @@
 // Item access on row objects: row[name] reads an attribute, a column (with a
 // foreign key resolved to its row object on first read) or a multi-foreign
 // list attribute; row[name] = value writes a column or an attribute.
-#include "module/calls.hpp"
 #include "module/module_state.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/item_slot.hpp"
 #include "rows/plain_read.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {
@@ -101,7 +101,7 @@ Ref table_getitem(Bound<sig::table_getitem> args) {
     if (is_column < 0) return {};
     if (is_column) return read_column(row, name);
 
-    Ref multi_foreign = row.get(py::MULTI_FOREIGN_ATTR());
+    Ref multi_foreign = row.get_attr(py::MULTI_FOREIGN_ATTR());
     if (!multi_foreign) return {};
     const int is_list_attr = PySequence_Contains(multi_foreign.get(), name);
     if (is_list_attr < 0) return {};

@@ -1,8 +1,8 @@
 #include "rows/item_slot.hpp"
 
-#include "module/python_internals.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/names.hpp"
+#include "support/python_internals.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

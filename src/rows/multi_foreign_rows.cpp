@@ -3,10 +3,10 @@
 #include "rows/multi_foreign_rows.hpp"
 
 #include "cache/cache_state.hpp"
-#include "module/python_names.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 

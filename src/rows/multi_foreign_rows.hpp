@@ -2,9 +2,9 @@
 // and deleting the rows of one entry that point at a row.
 #pragma once
 
-#include "module/calls.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 

@@ -1,10 +1,10 @@
 #include "rows/plain_read.hpp"
 
-#include "module/python_internals.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/class_snapshot.hpp"
 #include "rows/row_access.hpp"
+#include "support/names.hpp"
+#include "support/python_internals.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

@@ -6,7 +6,7 @@
 // is left to the general item read.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

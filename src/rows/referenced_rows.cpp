@@ -1,9 +1,9 @@
 #include "rows/referenced_rows.hpp"
 
-#include "module/calls.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/foreign_lookup.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 

@@ -3,7 +3,7 @@
 // inserted first, in the same transaction.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

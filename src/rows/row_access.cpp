@@ -1,12 +1,12 @@
 #include "rows/row_access.hpp"
 
-#include "module/python_internals.hpp"
-#include "module/calls.hpp"
 #include "module/function.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/class_snapshot.hpp"
 #include "rows/row_methods.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_internals.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 
@@ -73,7 +73,7 @@ Ref RowView::own_attribute(PyObject* name) const {
     return Ref::borrow(PyDict_GetItemWithError(dict_.get(), name));
 }
 
-Ref RowView::get(PyObject* name) const {
+Ref RowView::get_attr(PyObject* name) const {
     // Only while the snapshot holds is this still a class that keeps the
     // generic protocol.
     if (!snapshot_.current(self_) || !PyUnicode_CheckExact(name)) return Ref::steal(PyObject_GetAttr(self_, name));
@@ -87,12 +87,12 @@ Ref RowView::get(PyObject* name) const {
 
 Ref RowView::column_names() const {
     if (plain() && snapshot_.column_names) return Ref::borrow(snapshot_.column_names);
-    return get(py::COLUMN_NAMES());
+    return get_attr(py::COLUMN_NAMES());
 }
 
 Ref RowView::column_attributes() const {
     if (plain() && snapshot_.column_attributes) return Ref::borrow(snapshot_.column_attributes);
-    return get(py::COLUMN_ATTRIBUTES());
+    return get_attr(py::COLUMN_ATTRIBUTES());
 }
 
 bool RowView::runs_own_is_foreign_key() const {

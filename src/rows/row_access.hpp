@@ -4,8 +4,8 @@
 #pragma once
 
 #include "module/function.hpp"
-#include "module/ref.hpp"
 #include "rows/class_snapshot.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 
@@ -43,7 +43,7 @@ public:
     RowView(PyObject* self, PyObject* name);
     PyObject* self() const { return self_; }
     // getattr(self, name)
-    Ref get(PyObject* name) const;
+    Ref get_attr(PyObject* name) const;
     // The module's attribute test for item read: 1 with the value, 0 absent
     // (any failure of the fetch counts as absence), -1 for a non-str name.
     int find(PyObject* name, Ref& out) const;

@@ -1,9 +1,9 @@
 // The private helpers of TableBase that read the class configuration.
-#include "module/calls.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

@@ -7,8 +7,6 @@
 // whatever points at them. Lists never loaded on this row object are left alone
 // in the database: nothing here could write their rows back.
 #include "connections/guard_block.hpp"
-#include "module/calls.hpp"
-#include "module/python_names.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
@@ -17,6 +15,8 @@
 #include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
 #include "statements/quoted_name.hpp"
+#include "support/calls.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

@@ -1,6 +1,7 @@
 #include "statements/create_statement.hpp"
 
 
+
 #include <string>
 #include <string_view>
 #include <vector>

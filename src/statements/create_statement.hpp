@@ -3,7 +3,7 @@
 // not its row counter.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

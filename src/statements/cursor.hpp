@@ -4,8 +4,8 @@
 // refuses the next statement and the commit otherwise).
 #pragma once
 
-#include "module/errors.hpp"
-#include "module/ref.hpp"
+#include "support/errors.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

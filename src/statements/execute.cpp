@@ -1,10 +1,10 @@
 // Execute: one caller-written statement, its result chosen by the first word.
 #include "connections/guard_block.hpp"
-#include "module/calls.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_methods.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

@@ -1,6 +1,7 @@
 #include "statements/param_markers.hpp"
 
 
+
 #include <string>
 #include <string_view>
 

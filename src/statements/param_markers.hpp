@@ -4,7 +4,7 @@
 // form instead, where a name's "%" can be escaped.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

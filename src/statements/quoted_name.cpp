@@ -1,6 +1,6 @@
 #include "statements/quoted_name.hpp"
 
-#include "module/names.hpp"
+#include "support/names.hpp"
 
 namespace brx {
 

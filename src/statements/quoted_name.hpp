@@ -3,7 +3,7 @@
 // name can never close its quotes and add SQL of its own.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

@@ -1,11 +1,11 @@
 // CNXGuard.Select, SelectForeignAttr, Insert and Delete: one row, one
 // statement, one cursor, one guarded block.
 #include "connections/guard_block.hpp"
-#include "module/calls.hpp"
 #include "statements/cursor.hpp"
 #include "statements/quoted_name.hpp"
 #include "statements/statement_methods.hpp"
 #include "statements/statement_texts.hpp"
+#include "support/calls.hpp"
 
 namespace brx {
 namespace {

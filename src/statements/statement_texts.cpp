@@ -1,8 +1,8 @@
 #include "statements/statement_texts.hpp"
 
-#include "module/calls.hpp"
-#include "module/names.hpp"
 #include "statements/quoted_name.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
 
 namespace brx {
 namespace {

@@ -4,7 +4,7 @@
 // None raises TypeError).
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

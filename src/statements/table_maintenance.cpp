@@ -1,11 +1,11 @@
 // CNXGuard.AlterAutoIncrement and ClearTable; GetTableNames and
 // GetCreateTableStatement. One guarded block and one cursor per call.
 #include "connections/guard_block.hpp"
-#include "module/names.hpp"
 #include "statements/create_statement.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_methods.hpp"
 #include "statements/statement_texts.hpp"
+#include "support/names.hpp"
 
 namespace brx {
 namespace {

@@ -2,7 +2,7 @@
 // CPython 3.12 (one exception object instead of a type/value/traceback triple).
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

@@ -1,10 +1,10 @@
-#include "module/python_internals.hpp"
-#include "module/with_block.hpp"
+#include "support/with_block.hpp"
 
-#include "module/calls.hpp"
-#include "module/errors.hpp"
-#include "module/names.hpp"
-#include "module/python_names.hpp"
+#include "support/calls.hpp"
+#include "support/errors.hpp"
+#include "support/names.hpp"
+#include "support/python_internals.hpp"
+#include "support/python_names.hpp"
 
 namespace brx {
 namespace {

@@ -1,7 +1,7 @@
 // Small call and attribute helpers over the C API, returning owning Refs.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 #include <initializer_list>
 

@@ -4,7 +4,7 @@
 // an exception from __exit__ gets the block's exception as its context).
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 #include <exception>
 

@@ -1,4 +1,5 @@
-#include "module/names.hpp"
+#include "support/names.hpp"
+
 
 
 namespace brx {

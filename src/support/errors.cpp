@@ -1,4 +1,5 @@
-#include "module/errors.hpp"
+#include "support/errors.hpp"
+
 
 
 #include <exception>

@@ -5,7 +5,7 @@
 // pool_, cache_); special methods as dunder_<name>.
 #pragma once
 
-#include "module/names.hpp"
+#include "support/names.hpp"
 
 namespace brx::py {
 

@@ -6,8 +6,8 @@
 // long as the process.
 #pragma once
 
-#include "module/fixed_string.hpp"
-#include "module/ref.hpp"
+#include "support/fixed_string.hpp"
+#include "support/ref.hpp"
 
 namespace brx {
 

@@ -8,7 +8,7 @@
 // shows that the two give the same answers.
 #pragma once
 
-#include "module/ref.hpp"
+#include "support/ref.hpp"
 
 namespace brx::internals {
 

@@ -1,5 +1,6 @@
-#include "module/python_internals.hpp"
-#include "module/calls.hpp"
+#include "support/calls.hpp"
+
+#include "support/python_internals.hpp"
 
 
 #include <array>
