@@ -15,7 +15,8 @@ import mysql.connector
 # Settings that say which server and account to use; the test target's replace them.
 TARGET_KEYS = ("host", "port", "unix_socket", "database", "db", "failover", "user", "password")
 
-_BLOCK = re.compile(r"^```python[^\n]*\n(.*?)^```", re.MULTILINE | re.DOTALL)
+# A fence may be indented, as inside a list item; its code then is too.
+_BLOCK = re.compile(r"^[ \t]*```python[^\n]*\n(.*?)^[ \t]*```", re.MULTILINE | re.DOTALL)
 
 
 def python_blocks(text):
@@ -28,18 +29,22 @@ def python_blocks(text):
 
 
 class redirected_connect:
-    """Context manager: mysql.connector.connect goes to `target` (connection settings) instead."""
+    """Context manager: mysql.connector.connect goes to `target` (connection settings) instead.
 
-    def __init__(self, target):
+    `defaults` (settings such as use_pure) apply where the example gives no value of its own."""
+
+    def __init__(self, target, defaults=None):
         self.target = dict(target)
+        self.defaults = dict(defaults or {})
         self.real = None
 
     def __enter__(self):
         self.real = mysql.connector.connect
-        real, target = self.real, self.target
+        real, target, defaults = self.real, self.target, self.defaults
 
         def connect(*args, **settings):
-            kept = {key: value for key, value in settings.items() if key not in TARGET_KEYS}
+            kept = dict(defaults)
+            kept.update((key, value) for key, value in settings.items() if key not in TARGET_KEYS)
             if "failover" in target:
                 # The connector writes into the dicts it is given: hand it copies.
                 kept["failover"] = tuple(dict(server) for server in target["failover"])
@@ -55,12 +60,13 @@ class redirected_connect:
         mysql.connector.connect = self.real
 
 
-def run_document(path, target, namespace=None):
-    """Runs every python block of the file at `path`, in order, with connections redirected."""
+def run_document(path, target, namespace=None, defaults=None):
+    """Runs every python block of the file at `path`, in order, with connections redirected
+    (`defaults`: settings used where an example gives none, see redirected_connect)."""
     with open(path, encoding="utf-8") as f:
         text = f.read()
     namespace = {"__name__": "__doc_example__"} if namespace is None else namespace
-    with redirected_connect(target):
+    with redirected_connect(target, defaults):
         for line, code in python_blocks(text):
             # Blank lines in front keep the traceback's line numbers those of the file.
             compiled = compile("\n" * (line - 1) + code, str(path), "exec")

@@ -1,0 +1,42 @@
+"""The code examples of README.md and docs/*.md run against the test server, in both modes of the
+connector: each file's ```python blocks in order, in one namespace, with the connection settings
+of the examples redirected to the test database. A document added to docs/ is picked up as it is."""
+import pathlib
+
+import pytest
+
+import brx_sql
+from support.doc_blocks import python_blocks, run_document
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+DOCUMENTS = [ROOT / "README.md"] + sorted((ROOT / "docs").glob("*.md"))
+
+
+def close_idle_connections(namespace):
+    """The pools an example made keep their idle connections open: close them."""
+    for value in list(namespace.values()):
+        if isinstance(value, brx_sql.CNXPool):
+            for connection in list(getattr(value, "_CNXPool__pool", ())):
+                try:
+                    connection.close()
+                except Exception:
+                    pass
+
+
+@pytest.mark.parametrize("path", DOCUMENTS, ids=lambda path: path.relative_to(ROOT).as_posix())
+def test_examples_run(path, server, clean_databases, connector_mode):
+    if not python_blocks(path.read_text(encoding="utf-8")):
+        pytest.skip("no python examples")
+    target = dict(server.settings(), database=clean_databases[0])
+    namespace = {"__name__": "__doc_example__"}
+    try:
+        run_document(path, target, namespace, defaults={"use_pure": connector_mode == "pure"})
+    finally:
+        close_idle_connections(namespace)
+        brx_sql.CNXGuard.POOL = None
+
+
+def test_the_readme_and_the_guide_have_examples():
+    # A fence written wrongly would make the check above pass without running anything.
+    for path in (ROOT / "README.md", ROOT / "docs" / "guide.md"):
+        assert python_blocks(path.read_text(encoding="utf-8")), path
