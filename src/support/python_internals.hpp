@@ -75,20 +75,21 @@ class CallDepth {
 public:
     bool enter() {
 #if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
-        if (kFastPaths) {
+        if constexpr (kFastPaths) {
             state_ = PyThreadState_GET();
             if (remaining() > 1) {
                 --remaining();
                 return true;
             }
-            state_ = nullptr;
         }
 #endif
         return Py_EnterRecursiveCall(" while calling a brx_sql function") == 0;
     }
+    // The interpreter's own check counts on the same counter, so leaving is
+    // the same step back whichever way the call entered.
     void leave() {
 #if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
-        if (state_) {
+        if constexpr (kFastPaths) {
             ++remaining();
             return;
         }
