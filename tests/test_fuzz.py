@@ -7,9 +7,11 @@ no connection stays borrowed from the pool afterwards.
 
 The seed is fixed. BRX_FUZZ_EXAMPLES sets the number of examples of each test (default 60)."""
 import gc
+import operator
 import os
 
 import mysql.connector
+from mysql.connector.abstracts import MySQLConnectionAbstract
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
@@ -18,6 +20,8 @@ import brx_sql
 from brx_sql import Cache, CNXGuard, CNXPool, ColumnAttribute, MultiForeignAttr, TableBase
 from test_module_frame import SIGNATURES, function
 
+# Large counts make hypothesis warn about the size of what it would print on a failure.
+pytestmark = pytest.mark.filterwarnings("ignore::hypothesis.errors.HypothesisWarning")
 EXAMPLES = int(os.environ.get("BRX_FUZZ_EXAMPLES", "60"))
 FUZZ = settings(max_examples=EXAMPLES, derandomize=True, database=None, deadline=None,
                 suppress_health_check=list(HealthCheck), print_blob=False)
@@ -219,18 +223,21 @@ GROUPS = {
     "pool": [q for q in SIGNATURES if q.startswith("CNXPool.")],
     "cache": [q for q in SIGNATURES if q.startswith("Cache.")],
     "descriptors": ["ColumnAttribute.__init__", "MultiForeignAttr.__init__"],
-    "rows": [q for q in SIGNATURES if q.startswith("TableBase.")],
+    "rows": [q for q in SIGNATURES if q.startswith("TableBase.")] + ["TableBase[name]", "TableBase[name]="],
 }
+# Subscripts go through the type's slots, which may take a shorter way than the method itself.
+SUBSCRIPTS = {"TableBase[name]": ("(self, name)", operator.getitem),
+              "TableBase[name]=": ("(self, name, value)", operator.setitem)}
 
 
 def parameters(qualname):
-    inside = SIGNATURES[qualname][1:-1]
+    inside = (SUBSCRIPTS[qualname][0] if qualname in SUBSCRIPTS else SIGNATURES[qualname])[1:-1]
     return [p.split("=")[0].lstrip("*") for p in inside.split(", ") if p]
 
 
 def receiver(qualname, w):
     """The usual `self` of a method, on objects that cannot disturb the counted pool."""
-    owner = qualname.split(".")[0]
+    owner = qualname.split(".")[0].split("[")[0]
     if owner == "CNXPool":
         # settings replaced by __init__ are never used to connect: that pool is a new one
         return CNXPool.__new__(CNXPool) if qualname.endswith("__init__") else w.spare_pool
@@ -283,7 +290,7 @@ def calls(draw, group):
 
 def check_call(w, call):
     qualname, own_self, positional, keywords = call
-    target = function(qualname)
+    target = SUBSCRIPTS[qualname][1] if qualname in SUBSCRIPTS else function(qualname)
     args = [r(w) for r in positional]
     if own_self:
         args.insert(0, receiver(qualname, w))
@@ -332,7 +339,7 @@ def end_example(w):
     if w.held.is_connected():
         w.held.rollback()
     for connection in w.spare_pool._CNXPool__pool:
-        if connection is not w.held and hasattr(connection, "close"):
+        if connection is not w.held and isinstance(connection, MySQLConnectionAbstract):
             connection.close()
 
 
