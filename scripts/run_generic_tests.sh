@@ -1,20 +1,15 @@
 #!/usr/bin/env bash
-# Builds the module without its fast paths over CPython internals into a venv
-# of its own and runs the test suite on it (extra arguments go to pytest), so
-# the fast and the generic paths are shown to agree.
+# Builds brx_sql without its fast paths over CPython internals (CMake option
+# BRX_GENERIC_PATHS) into a venv of its own (.venv-generic) and runs the test
+# suite on it, so the fast and the generic paths are shown to agree. The
+# cluster tests do not touch those paths and are left to the ordinary run.
+# Extra arguments go to pytest.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-ensure_system_packages
-ensure_venv
-GENERIC_VENV="$ROOT/.venv-generic"
-if [ ! -x "$GENERIC_VENV/bin/python" ]; then
-    echo "== creating $GENERIC_VENV"
-    python3 -m venv "$GENERIC_VENV"
-fi
-echo "== building brx_sql without fast paths"
-"$GENERIC_VENV/bin/python" -m pip install -q --disable-pip-version-check \
-    --config-settings=build-dir="$GENERIC_VENV/brx-build" \
-    --config-settings=cmake.define.BRX_GENERIC_PATHS=ON "$ROOT[test]" "$CONNECTOR_PIN"
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export BRX_VENV="${BRX_VENV:-$ROOT/.venv-generic}"
+export BRX_CMAKE_DEFINES="BRX_GENERIC_PATHS=ON ${BRX_CMAKE_DEFINES:-}"
+source "$ROOT/scripts/setup.sh"
+setup_everything
 cd "$ROOT"
-echo "== running the tests on the generic build"
-exec "$GENERIC_VENV/bin/python" -m pytest -m "not cluster" "$@"
+echo "== running the tests on the build without fast paths"
+exec "$VENV/bin/python" -m pytest -m "not cluster" "$@"

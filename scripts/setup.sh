@@ -3,7 +3,9 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-VENV="$ROOT/.venv"
+# BRX_VENV selects another venv (the sanitized build has its own); BRX_CMAKE_DEFINES holds
+# extra CMake definitions for the build, separated by spaces (for example "BRX_SANITIZE=ON").
+VENV="${BRX_VENV:-$ROOT/.venv}"
 # The connector version the tests are pinned to: later releases' C extension needs a newer OpenSSL.
 CONNECTOR_PIN="mysql-connector-python==9.7.0"
 
@@ -52,8 +54,12 @@ ensure_venv() {
 # The build folder is kept inside the venv so that a second run only recompiles what changed.
 install_project() {
     echo "== building and installing brx_sql"
+    local defines=() define
+    for define in ${BRX_CMAKE_DEFINES:-}; do
+        defines+=("--config-settings=cmake.define.${define%%=*}=${define#*=}")
+    done
     "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
-        --config-settings=build-dir="$VENV/brx-build" "$ROOT[test]" "$CONNECTOR_PIN"
+        --config-settings=build-dir="$VENV/brx-build" "${defines[@]}" "$ROOT[test]" "$CONNECTOR_PIN"
 }
 
 setup_everything() {

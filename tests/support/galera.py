@@ -27,6 +27,8 @@ import time
 
 import mysql.connector
 
+from support.mariadb import server_environment
+
 PROVIDER = "/usr/lib/galera/libgalera_smm.so"
 NODE_COUNT = 3
 START_TIMEOUT = 180
@@ -187,8 +189,8 @@ class Node:
         command = self.command(bootstrap)
         if start_position:
             command.append("--wsrep-start-position=%s" % start_position)
-        self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, env=server_environment())
         self.pid = self.process.pid
 
     def recover_position(self):
@@ -204,7 +206,7 @@ class Node:
         command = [arg for arg in self.command(False) if not arg.startswith("--log-error=")]
         command += ["--log-error=%s" % log, "--wsrep-recover"]
         subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=START_TIMEOUT)
+                       stderr=subprocess.DEVNULL, timeout=START_TIMEOUT, env=server_environment())
         with open(log, errors="replace") as f:
             found = re.findall(r"WSREP: Recovered position:\s*(\S+:-?\d+)", f.read())
         return found[-1] if found else None
@@ -352,7 +354,8 @@ class Cluster:
         self.give_to_server(first.folder, first.datadir)
         command = [self.install_db, "--no-defaults", "--datadir=%s" % first.datadir,
                    "--auth-root-authentication-method=normal", "--skip-test-db", *self.user_options]
-        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                env=server_environment())
         if result.returncode != 0:
             raise RuntimeError("mariadb-install-db failed:\n" + result.stdout[-4000:])
 

@@ -37,6 +37,15 @@ def _which(names, extra_dirs=("/usr/sbin", "/usr/local/sbin", "/usr/bin")):
     raise RuntimeError("no MariaDB server found (%s); install mariadb-server" % ", ".join(names))
 
 
+# Set by the sanitized test run for the interpreter only; the server binaries are not built for it.
+SANITIZER_VARIABLES = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC")
+
+
+def server_environment():
+    """The environment for the server's own processes: this one without the sanitizer runtime."""
+    return {k: v for k, v in os.environ.items() if k not in SANITIZER_VARIABLES}
+
+
 def database_names():
     first = os.environ.get("BRX_TEST_DATABASE", "brx_test")
     return first, first + "_2"
@@ -169,7 +178,8 @@ class PrivateServer(ServerBase):
         command = [self.install_db, "--no-defaults", "--datadir=%s" % self.datadir,
                    "--auth-root-authentication-method=normal", "--skip-test-db",
                    *self._user_options]
-        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                env=server_environment())
         if result.returncode != 0:
             raise RuntimeError("mariadb-install-db failed:\n" + result.stdout[-4000:])
 
@@ -186,8 +196,8 @@ class PrivateServer(ServerBase):
                    "--innodb-buffer-pool-size=64M", "--innodb-log-file-size=16M",
                    "--innodb-flush-log-at-trx-commit=2", "--max-connections=300",
                    *self._user_options]
-        self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, env=server_environment())
         self._wait_ready()
 
     def _wait_ready(self):

@@ -1,0 +1,101 @@
+"""The reply to a COMMIT lost on the way back (through a relay that forwards the COMMIT and then drops
+the client's connection): the caller gets the connector's error, the objects are put back as after any
+failure, the connection is not given back to the pool, and the server holds what was committed."""
+import pathlib
+
+import mysql.connector
+import pytest
+
+from brx_sql import Cache, CNXGuard, CNXPool
+from support.doc_blocks import run_document
+from support.proxy import CommitDropProxy
+from tables import Home, Person, Pet, caches, graph, ids, tables  # noqa: F401 (fixtures)
+
+try:  # the C extension's commit raises its own error class, not the connector's
+    from _mysql_connector import MySQLInterfaceError
+    CONNECTOR_ERRORS = (mysql.connector.Error, MySQLInterfaceError)
+except ImportError:
+    CONNECTOR_ERRORS = (mysql.connector.Error,)
+
+GUIDE = pathlib.Path(__file__).resolve().parent.parent / "docs" / "failures.md"
+
+
+@pytest.fixture
+def proxy(server):
+    relay = CommitDropProxy(server.settings())
+    yield relay
+    relay.close()
+
+
+@pytest.fixture
+def relayed(dbconfig, proxy):
+    """Settings of the first test database through the relay (same connector mode)."""
+    settings = {k: v for k, v in dbconfig.items() if k != "unix_socket"}
+    return dict(settings, **proxy.settings())
+
+
+@pytest.fixture
+def relayed_pool(relayed):
+    pool = CNXPool(**relayed)
+    yield pool
+    for connection in pool._CNXPool__pool:
+        connection.close()
+
+
+def counts(tables):
+    return [len(tables(t)) for t in ("homes", "persons", "pets")]
+
+
+def test_lost_commit_reply_fails_the_graph_insert_that_the_server_committed(tables, proxy, relayed_pool, caches):
+    cache = Cache(relayed_pool)
+    Person.CACHE = Pet.CACHE = cache
+    person = graph("rex", "tom")
+    relayed_pool.Put(relayed_pool.Get())  # one idle connection, to see that the broken one stays out
+    proxy.drop_commits(1)
+    with pytest.raises(CONNECTOR_ERRORS):
+        person.Insert(pool=relayed_pool)
+    assert proxy.wait_dropped(1)
+    # treated as any failure: ids put back, cache entries gone, the connection not given back
+    assert ids(person, person["home_id"], *person.pets) == [0, 0, 0, 0]
+    assert all(not rows for rows in cache._Cache__obj_dict.values())
+    assert relayed_pool._CNXPool__pool == []
+    # ...while the server committed all of it, once
+    assert counts(tables) == [1, 1, 2]
+    assert [row[1:] for row in tables("pets")] == [("rex", 1), ("tom", 1)]
+    # the pool goes on with a new connection; a blind retry stores the graph again, up to the
+    # unique pet names, where it fails and leaves the first copy alone
+    with pytest.raises(mysql.connector.IntegrityError):
+        person.Insert(pool=relayed_pool)
+    assert counts(tables) == [1, 1, 2] and ids(person, *person.pets) == [0, 0, 0]
+
+
+def test_lost_commit_reply_of_a_caller_held_transaction_and_of_update(tables, proxy, relayed_pool, db):
+    home = Home(0, "h1")
+    home.Insert(pool=relayed_pool)
+    proxy.drop_commits(1)
+    second = Home(0, "h2")
+    with pytest.raises(CONNECTOR_ERRORS):
+        with CNXGuard(None, relayed_pool) as cnx:
+            second.Insert(cnx=cnx)
+            home["name"] = "renamed"
+            home.Update(cnx=cnx)
+    assert proxy.wait_dropped(1)
+    assert tables("homes") == [(1, "renamed"), (2, "h2")]
+    assert second["id"] == 2  # the caller's transaction: the calls inside put nothing back
+    # a write after the loss needs a new connection: the pool lends one, and it works
+    proxy.drop_commits(1)
+    with pytest.raises(CONNECTOR_ERRORS):
+        home.Update(pool=relayed_pool)  # one statement: committed by the guard, reply lost
+    assert proxy.wait_dropped(2) and home["id"] == 1
+    assert db.query("SELECT COUNT(*) FROM homes") == [(2,)]
+    assert proxy.dropped == 2 and relayed_pool._CNXPool__pool == []
+
+
+def test_guide_recipe_stores_once_when_the_commit_reply_is_lost(db, proxy, relayed):
+    db.run("CREATE TABLE customers (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(40),"
+           " email VARCHAR(80) UNIQUE)")
+    proxy.drop_commits(1)
+    names = run_document(GUIDE, relayed)
+    assert proxy.dropped == 1
+    assert db.query("SELECT name, email FROM customers") == [("Ann", "ann@example.com")]
+    assert names["ann"]["id"] == db.query("SELECT id FROM customers")[0][0]
