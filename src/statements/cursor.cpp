@@ -2,12 +2,14 @@
 
 #include "module/calls.hpp"
 #include "module/names.hpp"
+#include "statements/statement_log.hpp"
 
 namespace brx {
 
 Ref open_cursor(PyObject* cnx) { return call_method(cnx, "cursor"_id, {}); }
 
 bool execute_statement(PyObject* cursor, PyObject* statement, PyObject* params) {
+    if (!log_statement(statement, params)) return false;
     Ref result = params ? call_method(cursor, "execute"_id, {statement, params})
                         : call_method(cursor, "execute"_id, {statement});
     return static_cast<bool>(result);
