@@ -15,7 +15,8 @@ import pytest
 import brx_sql
 
 MODULE_NAMES = ["__builtins__", "_connector", "_Lock", "CNXPool", "CNXGuard", "Cache", "ColumnAttribute",
-                "MultiForeignAttr", "TableBase", "GetTableNames", "GetCreateTableStatement", "Execute", "__test__"]
+                "MultiForeignAttr", "TableBase", "GetTableNames", "GetCreateTableStatement", "Execute", "LOG_PARAMETERS",
+                "__test__"]
 IMPORT_SYSTEM_NAMES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__", "__path__"}
 
 TABLE_BASE_DOC = (" Every derived table must override TABLE_NAME and COLUMN_NAMES.\n\tIf derived table has foreign "

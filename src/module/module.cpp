@@ -5,6 +5,7 @@
 #include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
+#include "statements/statement_log.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +117,7 @@ bool exec_steps(PyObject* module) {
     if (!check_builtins()) return false;
     if (!import_connector(module) || !import_lock(module)) return false;
     if (!bind_classes(module) || !bind_functions(module)) return false;
+    if (!bind_statement_log(module)) return false;
     Ref test = Ref::steal(PyDict_New());
     return test && PyObject_SetAttrString(module, "__test__", test.get()) == 0;
 }

@@ -1,6 +1,7 @@
 #include "statements/cursor.hpp"
 
 #include "statements/param_markers.hpp"
+#include "statements/statement_log.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
@@ -10,6 +11,7 @@ namespace brx {
 Ref open_cursor(PyObject* cnx) { return call_method(cnx, py::cursor(), {}); }
 
 bool execute_statement(PyObject* cursor, PyObject* statement, PyObject* params) {
+    if (!log_statement(statement, params)) return false;
     if (!params) return static_cast<bool>(call_method(cursor, py::execute(), {statement}));
     Ref text = Ref::borrow(statement);
     Ref values = Ref::borrow(params);

@@ -1,0 +1,90 @@
+#include "statements/statement_log.hpp"
+
+#include "module/module_state.hpp"
+#include "support/calls.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
+
+namespace brx {
+namespace {
+
+// logging.getLogger("brx_sql") and the number logging.DEBUG, fetched at the
+// first statement. Both are held for the life of the process, as the interned
+// names are: the logging module never drops a logger either, and a release at
+// exit would run after the interpreter is gone.
+PyObject* g_logger = nullptr;
+PyObject* g_debug = nullptr;
+
+PyObject* statement_logger() {
+    if (g_logger) return g_logger;
+    Ref logging = Ref::steal(PyImport_ImportModule("logging"));
+    if (!logging) return nullptr;
+    Ref debug = get_attr(logging.get(), py::DEBUG());
+    if (!debug) return nullptr;
+    Ref logger = call_method(logging.get(), py::getLogger(), {py::brx_sql()});
+    if (!logger) return nullptr;
+    // The import may have let another thread fetch them first.
+    if (!g_logger) {
+        g_debug = debug.release();
+        g_logger = logger.release();
+    }
+    return g_logger;
+}
+
+// logger.isEnabledFor(DEBUG), mostly without a call: a logger keeps its
+// answers per level in `_cache`, which the logging module empties whenever a
+// level changes or logging.disable() is called. `disabled` is looked at
+// first, as isEnabledFor does, since setting it empties no cache.
+int debug_enabled(PyObject* logger) {
+    Ref disabled = get_attr(logger, py::disabled());
+    if (!disabled) return -1;
+    const int off = truth(disabled.get());
+    if (off != 0) return off < 0 ? -1 : 0;
+    Ref cache = get_attr(logger, py::_cache());
+    if (!cache) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+    } else if (PyDict_CheckExact(cache.get())) {
+        Ref known = Ref::borrow(PyDict_GetItemWithError(cache.get(), g_debug));
+        if (known) return truth(known.get());
+        if (PyErr_Occurred()) return -1;
+    }
+    Ref answer = call_method(logger, py::isEnabledFor(), {g_debug});
+    return answer ? truth(answer.get()) : -1;
+}
+
+// brx_sql.LOG_PARAMETERS, read at each logged statement; a module without
+// the attribute logs them, as the default does.
+int log_parameters() {
+    PyObject* names = module_namespace();
+    if (!names) return 1;
+    Ref value = Ref::borrow(PyDict_GetItemWithError(names, py::LOG_PARAMETERS()));
+    if (!value) return PyErr_Occurred() ? -1 : 1;
+    return truth(value.get());
+}
+
+}  // namespace
+
+bool bind_statement_log(PyObject* module) { return PyObject_SetAttrString(module, "LOG_PARAMETERS", Py_True) == 0; }
+
+bool log_statement(PyObject* statement, PyObject* params) {
+    PyObject* logger = statement_logger();
+    if (!logger) return false;
+    const int enabled = debug_enabled(logger);
+    if (enabled <= 0) return enabled == 0;
+    // The text and the parameters travel as the record's arguments, so that
+    // handlers can read them apart; " -- " keeps a copied line runnable SQL.
+    Ref logged;
+    if (params) {
+        const int with_params = log_parameters();
+        if (with_params < 0) return false;
+        if (with_params) {
+            logged = call_method(logger, py::debug(), {"%s -- parameters: %r"_id, statement, params});
+            return static_cast<bool>(logged);
+        }
+    }
+    logged = call_method(logger, py::debug(), {"%s"_id, statement});
+    return static_cast<bool>(logged);
+}
+
+}  // namespace brx

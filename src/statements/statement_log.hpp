@@ -1,0 +1,18 @@
+// Every statement the module sends is logged at DEBUG on the logger
+// "brx_sql", its text and, unless brx_sql.LOG_PARAMETERS is false, its
+// parameters. With the logger not enabled for DEBUG (the default) the check
+// costs two attribute reads and a dict lookup, and nothing is formatted.
+#pragma once
+
+#include "support/ref.hpp"
+
+namespace brx {
+
+// Binds the module attribute LOG_PARAMETERS = True.
+bool bind_statement_log(PyObject* module);
+
+// Logs `statement` with `params` (null when the statement has none) before it
+// is sent. Returns false with an exception set when logging itself failed.
+bool log_statement(PyObject* statement, PyObject* params);
+
+}  // namespace brx
