@@ -16,7 +16,7 @@ def main():
     for op in operations:
         print("%-26s %8.0f instructions" % (op, costs[op]))
     failed = 0
-    for op, base, ratio, bound, met in memory.verdicts(costs):
+    for op, base, ratio, bound, met in memory.verdicts(costs, memory.CHECK_BOUNDS):
         relation = "<" if base == "peewee read" else "<="
         print("%-26s %5.2fx %-18s (bound %s %.2fx) %s" % (op, ratio, base, relation, bound, "ok" if met else "PAST THE BOUND"))
         failed += not met
