@@ -8,9 +8,14 @@ Environment variables that point the tests at an existing server instead:
   BRX_TEST_SOCKET, or BRX_TEST_HOST (+ BRX_TEST_PORT, default 3306); BRX_TEST_USER (default root);
   BRX_TEST_PASSWORD (default empty); BRX_TEST_DATABASE (default brx_test; a second database with
   the suffix "_2" is used too). Both databases are dropped and created anew before each test.
+
+BRX_TEST_SERVER_OPTIONS adds options to the private server's command line, split as a shell would,
+e.g. "--auto-increment-increment=3 --auto-increment-offset=2" to hand out identifiers the way a
+three-node cluster does.
 """
 import getpass
 import os
+import shlex
 import shutil
 import signal
 import subprocess
@@ -170,6 +175,7 @@ class PrivateServer(ServerBase):
         self.log = os.path.join(self.folder, "error.log")
         self.process = None
         self._user_options = ["--user=%s" % getpass.getuser()] if os.geteuid() == 0 else []
+        self._extra_options = shlex.split(os.environ.get("BRX_TEST_SERVER_OPTIONS", ""))
 
     def settings(self):
         return {"unix_socket": self.socket, "user": "root", "password": ""}
@@ -195,7 +201,7 @@ class PrivateServer(ServerBase):
                    "--innodb-lock-wait-timeout=%d" % LOCK_WAIT_TIMEOUT,
                    "--innodb-buffer-pool-size=64M", "--innodb-log-file-size=16M",
                    "--innodb-flush-log-at-trx-commit=2", "--max-connections=300",
-                   *self._user_options]
+                   *self._user_options, *self._extra_options]
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL, env=server_environment())
         self._wait_ready()
