@@ -7,15 +7,16 @@ import brx_sql
 @pytest.fixture
 def table_t(db):
     db.run("CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, a INT)")
-    db.run("INSERT INTO t (a) VALUES (1), (2)")
+    db.run("INSERT INTO t (id, a) VALUES (1, 1), (2, 2)")  # explicit: a cluster steps AUTO_INCREMENT
 
 
 ROWS = object()  # any non-empty list of rows
+NEW_ID = object()  # the id the server gave the inserted row
 KINDS = [
     ("SELECT a FROM t ORDER BY id", [(1,), (2,)]),
     ("  show\tTABLES", [("t",)]),
     ("SELECT * FROM t WHERE a > 5", []),
-    ("INSERT INTO t (a) VALUES (5)", 3),
+    ("INSERT INTO t (a) VALUES (5)", NEW_ID),
     ("UPDATE t SET a = a + 10", None),
     ("select*from t", None),  # no whitespace after the keyword: not a query
     ("DESCRIBE t", None),  # the rows of these are read away, not returned
@@ -30,11 +31,13 @@ KINDS = [
 
 
 @pytest.mark.parametrize("statement, expected", KINDS)
-def test_each_kind_leaves_connection_usable(pool, table_t, statement, expected):
+def test_each_kind_leaves_connection_usable(pool, table_t, db, statement, expected):
     with brx_sql.CNXGuard(None, pool) as cnx:
         result = brx_sql.Execute(statement, cnx)
         assert brx_sql.Execute("SELECT 9", cnx) == [(9,)]
-    if expected is not ROWS:  # lastrowid after RETURNING differs between connector modes
+    if expected is NEW_ID:
+        assert result == db.query("SELECT id FROM t WHERE a = 5")[0][0]
+    elif expected is not ROWS:  # lastrowid after RETURNING differs between connector modes
         assert result == expected
     assert len(pool._CNXPool__pool) == 1
 

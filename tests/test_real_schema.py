@@ -34,14 +34,15 @@ def count(db, table, where="1"):
 
 def seed(db):
     """A small shop written with plain SQL: customer 1 with invoices 1-3, each with two lines."""
-    for statement in ["INSERT INTO genres (name) VALUES ('Rock')", "INSERT INTO artists (name) VALUES ('x')",
-                      "INSERT INTO albums (title, artist_id) VALUES ('a', 1)",
-                      "INSERT INTO tracks (name, album_id, genre_id, price) VALUES ('t1', 1, 1, 1), ('t2', 1, 1, 2)",
-                      "INSERT INTO employees (name) VALUES ('boss')",
-                      "INSERT INTO customers (name, support_rep_id) VALUES ('c', 1)",
-                      "INSERT INTO invoices (customer_id, total) VALUES (1, 3), (1, 3), (1, 3)",
-                      "INSERT INTO invoice_lines (invoice_id, track_id, quantity) VALUES"
-                      " (1, 1, 1), (1, 2, 1), (2, 1, 1), (2, 2, 1), (3, 1, 1), (3, 2, 1)"]:
+    # Explicit ids: a cluster steps AUTO_INCREMENT.
+    for statement in ["INSERT INTO genres (id, name) VALUES (1, 'Rock')", "INSERT INTO artists (id, name) VALUES (1, 'x')",
+                      "INSERT INTO albums (id, title, artist_id) VALUES (1, 'a', 1)",
+                      "INSERT INTO tracks (id, name, album_id, genre_id, price) VALUES (1, 't1', 1, 1, 1), (2, 't2', 1, 1, 2)",
+                      "INSERT INTO employees (id, name) VALUES (1, 'boss')",
+                      "INSERT INTO customers (id, name, support_rep_id) VALUES (1, 'c', 1)",
+                      "INSERT INTO invoices (id, customer_id, total) VALUES (1, 1, 3), (2, 1, 3), (3, 1, 3)",
+                      "INSERT INTO invoice_lines (id, invoice_id, track_id, quantity) VALUES"
+                      " (1, 1, 1, 1), (2, 1, 2, 1), (3, 2, 1, 1), (4, 2, 2, 1), (5, 3, 1, 1), (6, 3, 2, 1)"]:
         db.run(statement)
 
 
@@ -109,15 +110,16 @@ def test_a_shop_loaded_filled_updated_and_deleted_agrees_with_sql(shop, pool, db
 
     # Delete of an album removes its tracks' rows first; with a restricting key a track still on
     # an invoice line keeps both, and the failed delete leaves everything as it was.
-    album = CNXGuard.Select(1, "albums", Album, pool=pool)
-    on_invoice = count(db, "invoice_lines l JOIN tracks t ON t.id = l.track_id", "t.album_id = 1")
+    first = db.query("SELECT MIN(id) FROM albums")[0][0]
+    album = CNXGuard.Select(first, "albums", Album, pool=pool)
+    on_invoice = count(db, "invoice_lines l JOIN tracks t ON t.id = l.track_id", "t.album_id = %d" % first)
     if shop == "restrict" and on_invoice:
         with pytest.raises(mysql.connector.IntegrityError):
             album.Delete(pool=pool)
-        assert count(db, "tracks", "album_id = 1") == 12
+        assert count(db, "tracks", "album_id = %d" % first) == 12
     else:
         album.Delete(pool=pool)
-        assert count(db, "tracks", "album_id = 1") == 0 and count(db, "albums", "id = 1") == 0
+        assert count(db, "tracks", "album_id = %d" % first) == 0 and count(db, "albums", "id = %d" % first) == 0
 
 
 def test_null_keys_are_written_read_and_skipped_as_null(small_shop, pool, db):
