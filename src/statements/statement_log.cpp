@@ -65,7 +65,7 @@ int log_parameters() {
 
 }  // namespace
 
-bool bind_statement_log(PyObject* module) { return PyObject_SetAttrString(module, "LOG_PARAMETERS", Py_True) == 0; }
+bool bind_statement_log(PyObject* module) { return PyObject_SetAttr(module, py::LOG_PARAMETERS(), Py_True) == 0; }
 
 bool log_statement(PyObject* statement, PyObject* params) {
     PyObject* logger = statement_logger();
