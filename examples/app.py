@@ -12,14 +12,15 @@ or BRX_DB_HOST and BRX_DB_PORT; BRX_DB_USER (root), BRX_DB_PASSWORD (empty), BRX
 import importlib
 import os
 import sys
+from typing import Callable, Iterable, Mapping, Optional
 
 import brx_sql
 
 SECTIONS = ("connections", "statements", "rows", "cache", "graph")
 
 
-def connection_settings(environ=os.environ):
-    settings = {
+def connection_settings(environ: Mapping[str, str] = os.environ) -> dict[str, object]:
+    settings: dict[str, object] = {
         "user": environ.get("BRX_DB_USER", "root"),
         "password": environ.get("BRX_DB_PASSWORD", ""),
         "database": environ.get("BRX_DB_NAME", "test"),
@@ -32,7 +33,10 @@ def connection_settings(environ=os.environ):
     return settings
 
 
-def load_sections(names=SECTIONS):
+Demo = Callable[[brx_sql.CNXPool], None]
+
+
+def load_sections(names: Iterable[str] = SECTIONS) -> list[tuple[str, Demo]]:
     """The demo functions of the sections present, in order."""
     found = []
     for name in names:
@@ -47,7 +51,7 @@ def load_sections(names=SECTIONS):
     return found
 
 
-def main(settings=None):
+def main(settings: Optional[dict[str, object]] = None) -> None:
     pool = brx_sql.CNXPool(**(settings or connection_settings()))
     brx_sql.CNXGuard.POOL = pool
     try:

@@ -1,5 +1,7 @@
 """Cache: whole tables in memory as row objects, reads without queries, foreign keys through the cache."""
-from brx_sql import Cache, CNXGuard, ColumnAttribute, TableBase
+from typing import Any, Optional, Sequence
+
+from brx_sql import Cache, CNXGuard, CNXPool, ColumnAttribute, TableBase
 
 
 class City(TableBase):
@@ -16,23 +18,23 @@ class Person(TableBase):
 class CountingPool:
     """Passes Get/Put to a real pool and counts the connections borrowed (one per query here)."""
 
-    def __init__(self, pool):
+    def __init__(self, pool: CNXPool) -> None:
         self.pool, self.borrowed = pool, 0
 
-    def Get(self):
+    def Get(self) -> Any:
         self.borrowed += 1
         return self.pool.Get()
 
-    def Put(self, cnx):
+    def Put(self, cnx: Any) -> None:
         self.pool.Put(cnx)
 
 
-def run(statement, params=None):
+def run(statement: str, params: Optional[Sequence[object]] = None) -> None:
     with CNXGuard() as cnx:
         cnx.cursor().execute(statement, params)
 
 
-def make_tables():
+def make_tables() -> None:
     run("DROP TABLE IF EXISTS app_people")
     run("DROP TABLE IF EXISTS app_cities")
     run("CREATE TABLE app_cities (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(40), country VARCHAR(40))")
@@ -42,7 +44,7 @@ def make_tables():
     run("INSERT INTO app_people (name, city_id) VALUES ('ana', 2), ('ben', 1), ('cleo', 2), ('dan', 3)")
 
 
-def demo_cache(pool):
+def demo_cache(pool: CNXPool) -> None:
     make_tables()
     counting = CountingPool(pool)
     cache = Cache(counting)

@@ -1,20 +1,22 @@
 """Connections: a pool, guarded blocks that commit or roll back, one transaction over several steps."""
-from brx_sql import CNXGuard
+from typing import Any, Optional, Sequence
+
+from brx_sql import CNXGuard, CNXPool
 
 
-def run(cnx, statement, params=None):
+def run(cnx: Any, statement: str, params: Optional[Sequence[object]] = None) -> list[Any]:
     """Runs one statement on `cnx` and returns all its rows (none are left unread)."""
     cursor = cnx.cursor()
     cursor.execute(statement, params)
     return cursor.fetchall() if cursor.with_rows else []
 
 
-def balances(pool):
+def balances(pool: CNXPool) -> dict[str, int]:
     with CNXGuard(None, pool) as cnx:
         return dict(run(cnx, "SELECT owner, balance FROM app_accounts ORDER BY owner"))
 
 
-def withdraw(owner, amount, cnx):
+def withdraw(owner: str, amount: int, cnx: Any) -> None:
     """One step of a larger piece of work: runs on the caller's connection, commits nothing."""
     with CNXGuard(cnx) as cnx:
         run(cnx, "UPDATE app_accounts SET balance = balance - %s WHERE owner = %s", (amount, owner))
@@ -23,19 +25,19 @@ def withdraw(owner, amount, cnx):
             raise ValueError("%s cannot pay %d" % (owner, amount))
 
 
-def deposit(owner, amount, cnx):
+def deposit(owner: str, amount: int, cnx: Any) -> None:
     with CNXGuard(cnx) as cnx:
         run(cnx, "UPDATE app_accounts SET balance = balance + %s WHERE owner = %s", (amount, owner))
 
 
-def transfer(source, target, amount, pool):
+def transfer(source: str, target: str, amount: int, pool: CNXPool) -> None:
     """All or nothing: the outer guard borrows one connection and commits once at the end."""
     with CNXGuard(None, pool) as cnx:
         withdraw(source, amount, cnx)
         deposit(target, amount, cnx)
 
 
-def demo_connections(pool):
+def demo_connections(pool: CNXPool) -> None:
     # CNXGuard() with no arguments borrows from the default pool, CNXGuard.POOL.
     with CNXGuard() as cnx:
         run(cnx, "DROP TABLE IF EXISTS app_accounts")

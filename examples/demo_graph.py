@@ -1,7 +1,7 @@
 """Row graphs: a person with a new home and two new pets stored with one call, updated, deleted."""
 import mysql.connector
 
-from brx_sql import CNXGuard, ColumnAttribute, Execute, MultiForeignAttr, TableBase
+from brx_sql import CNXGuard, CNXPool, ColumnAttribute, Execute, MultiForeignAttr, TableBase
 
 NEW = ColumnAttribute("id", 0)  # "id" 0 marks a row object not stored yet
 
@@ -22,13 +22,14 @@ class Person(TableBase):
     COLUMN_NAMES = ["id", "name", "home_id"]
     COLUMN_ATTRIBUTES = {"id": NEW, "home_id": ColumnAttribute("home_id", None, True, "app_homes", Home)}
     MULTI_FOREIGN_ATTR = {"pets": MultiForeignAttr("pets", "owner_id", "app_pets", Pet)}
+    pets: list[Pet]  # the list attribute, declared for type checkers
 
 
 # A pet's owner column is a foreign key too: that is how a pet stores its owner's identifier.
 Pet.COLUMN_ATTRIBUTES = {"id": NEW, "owner_id": ColumnAttribute("owner_id", None, True, "app_persons", Person)}
 
 
-def show(pool, title):
+def show(pool: CNXPool, title: str) -> None:
     rows = {table: Execute("SELECT * FROM %s ORDER BY id" % table, pool=pool)
             for table in ("app_homes", "app_persons", "app_pets")}
     print(title)
@@ -36,7 +37,7 @@ def show(pool, title):
         print("   %-11s %s" % (table, found))
 
 
-def demo_graph(pool):
+def demo_graph(pool: CNXPool) -> None:
     for table in ("app_pets", "app_persons", "app_homes"):
         Execute("DROP TABLE IF EXISTS %s" % table, pool=pool)
     Execute("CREATE TABLE app_homes (id INT AUTO_INCREMENT PRIMARY KEY, street VARCHAR(40))", pool=pool)

@@ -1,5 +1,7 @@
 """Row objects: tables declared as classes, foreign keys read lazily, FillForeign over a small graph."""
-from brx_sql import CNXGuard, ColumnAttribute, Execute, MultiForeignAttr, TableBase
+from typing import Iterable
+
+from brx_sql import CNXGuard, CNXPool, ColumnAttribute, Execute, MultiForeignAttr, TableBase
 
 
 class Home(TableBase):
@@ -18,6 +20,7 @@ class Person(TableBase):
     COLUMN_ATTRIBUTES = {"home_id": ColumnAttribute("home_id", None, True, "rows_homes", Home)}
     # a person's pets: the rows of rows_pets whose owner_id holds the person's id
     MULTI_FOREIGN_ATTR = {"pets": MultiForeignAttr("pets", "owner_id", "rows_pets", Pet)}
+    pets: list[Pet]  # the list attribute, declared for type checkers
 
 
 # Declared once Person exists. Rows point back at the rows that list them: a fill stops at a row it is
@@ -36,11 +39,11 @@ SCHEMA = [
 ]
 
 
-def names(rows):
+def names(rows: Iterable[TableBase]) -> str:
     return ", ".join(row["name"] for row in rows) or "none"
 
 
-def demo_rows(pool):
+def demo_rows(pool: CNXPool) -> None:
     for table in ("rows_pets", "rows_persons", "rows_homes"):
         Execute("DROP TABLE IF EXISTS %s" % table, pool=pool)
     for statement in SCHEMA:
@@ -56,7 +59,7 @@ def demo_rows(pool):
             cls.POOL = None
 
 
-def show(pool):
+def show(pool: CNXPool) -> None:
     # Row objects by hand: positional values in column order, keywords by name, defaults for the rest.
     pet = Pet(None, "Nemo", legs=0, colour="orange")  # a keyword that is no column becomes an attribute
     print("by hand: %s, owner %s, legs %d, colour %s" % (pet["name"], pet["owner_id"], pet["legs"], pet["colour"]))

@@ -1,19 +1,19 @@
 """Statements: single rows by identifier, table maintenance, free-form statements."""
 import brx_sql
-from brx_sql import CNXGuard
+from brx_sql import CNXGuard, CNXPool
 
 
 class Book:
     """Any callable taking the columns in table order will do as a row class here."""
 
-    def __init__(self, id, title, year):
+    def __init__(self, id: int, title: str, year: int) -> None:
         self.id, self.title, self.year = id, title, year
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "Book(%d, %r, %d)" % (self.id, self.title, self.year)
 
 
-def demo_statements(pool):
+def demo_statements(pool: CNXPool) -> None:
     brx_sql.Execute("DROP TABLE IF EXISTS app_books", pool=pool)
     brx_sql.Execute("CREATE TABLE app_books (id INT AUTO_INCREMENT PRIMARY KEY,"
                     " title VARCHAR(80) NOT NULL, year INT NOT NULL) ENGINE=InnoDB", pool=pool)
