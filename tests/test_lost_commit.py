@@ -6,16 +6,10 @@ import pathlib
 import mysql.connector
 import pytest
 
-from brx_sql import Cache, CNXGuard, CNXPool
+from brx_sql import Cache, CNXGuard
 from support.doc_blocks import run_document
 from support.proxy import CommitDropProxy
-from tables import Home, Person, Pet, caches, graph, ids, tables  # noqa: F401 (fixtures)
-
-try:  # the C extension's commit raises its own error class, not the connector's
-    from _mysql_connector import MySQLInterfaceError
-    CONNECTOR_ERRORS = (mysql.connector.Error, MySQLInterfaceError)
-except ImportError:
-    CONNECTOR_ERRORS = (mysql.connector.Error,)
+from tables import CONNECTOR_ERRORS, Home, Person, Pet, caches, graph, ids, tables  # noqa: F401 (fixtures)
 
 GUIDE = pathlib.Path(__file__).resolve().parent.parent / "docs" / "failures.md"
 
@@ -35,11 +29,8 @@ def relayed(dbconfig, proxy):
 
 
 @pytest.fixture
-def relayed_pool(relayed):
-    pool = CNXPool(**relayed)
-    yield pool
-    for connection in pool._CNXPool__pool:
-        connection.close()
+def relayed_pool(pools, relayed):
+    return pools(**relayed)
 
 
 def counts(tables):
