@@ -185,6 +185,7 @@ WORLD_REFS = {
 PLAIN = [None, 0, 1, -1, True, 2 ** 31, 2 ** 63, -2 ** 63 - 1, 2 ** 64 + 1, 10 ** 40, -10 ** 40, 0.5,
          float("nan"), "", "id", "name", "home_id", "pets", "homes", "persons", "no_such", "`x`", "a%sb",
          "%", "id\0x", "\udcff", "SELECT 1", "SELECT * FROM homes", "DELETE FROM pets WHERE id = 0", b"id",
+         "`; DROP TABLE homes; --", (1, 2),
          (), [], {}, object(), TableBase, ColumnAttribute, Boom]
 which = st.integers(0, len(MUTATIONS) - 1)
 texts = st.sampled_from(["id", "name", "home_id", "pets", "homes", "x"])
