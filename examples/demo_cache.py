@@ -41,7 +41,10 @@ def make_tables() -> None:
     run("CREATE TABLE app_people (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(40), city_id INT)")
     run("INSERT INTO app_cities (name, country) VALUES ('Lyon', 'France'), ('Porto', 'Portugal'),"
         " ('Graz', 'Austria')")
-    run("INSERT INTO app_people (name, city_id) VALUES ('ana', 2), ('ben', 1), ('cleo', 2), ('dan', 3)")
+    # the server chooses the ids (a cluster steps them): each person's city is found by name
+    for name, city in (("ana", "Porto"), ("ben", "Lyon"), ("cleo", "Porto"), ("dan", "Graz")):
+        run("INSERT INTO app_people (name, city_id) SELECT %s, id FROM app_cities WHERE name = %s",
+            (name, city))
 
 
 def demo_cache(pool: CNXPool) -> None:
@@ -59,17 +62,20 @@ def demo_cache(pool: CNXPool) -> None:
     for person in people.values():
         city = person["city_id"]  # the integer is looked up in the cache, then kept in the row
         print("  %s lives in %s, %s" % (person["name"], city["name"], city["country"]))
-    same = cache.Select(2, "app_cities") is cities[2] is people[1]["city_id"]
+    city = {c["name"]: c for c in cities.values()}  # the cached rows by name, ids read from them
+    person = {p["name"]: p for p in people.values()}
+    porto, graz = city["Porto"]["id"], city["Graz"]["id"]
+    same = cache.Select(porto, "app_cities") is cities[porto] is person["ana"]["city_id"]
     print("one object per row (%s); connections borrowed while reading: %d" % (same, counting.borrowed))
 
-    cache.Delete(people[4])  # in the database and in the cache at once
-    cache.Delete(3, "app_people")
+    cache.Delete(person["dan"])  # in the database and in the cache at once
+    cache.Delete(person["cleo"]["id"], "app_people")
     print("after two deletions, cached people:", sorted(p["name"] for p in people.values()))
 
-    run("UPDATE app_cities SET name = 'Wien', country = 'Austria' WHERE id = 3")  # behind the cache's back
-    print("city 3 cached before a reload:", cache.Select(3, "app_cities")["name"])
+    run("UPDATE app_cities SET name = 'Wien' WHERE id = %s", (graz,))  # behind the cache's back
+    print("Graz cached before a reload:", cache.Select(graz, "app_cities")["name"])
     cache.Update("app_cities")  # reloads into the same dict
-    print("after Update:", cities[3]["name"])
+    print("after Update:", cities[graz]["name"])
 
     cache.ClearTable("app_people")  # empties the table in the cache's database, drops its rows
     with CNXGuard() as cnx:

@@ -15,4 +15,4 @@ if ! { [ -x "$VENV/bin/python" ] && "$VENV/bin/python" -c 'import mysql.connecto
     install_project
 fi
 STATE="${BRX_CLUSTER_STATE:-$VENV/cluster-state.json}"
-exec "$VENV/bin/python" "$ROOT/tests/support/galera.py" --state "$STATE" "$@"
+PYTHONPATH="$ROOT/tests${PYTHONPATH:+:$PYTHONPATH}" exec "$VENV/bin/python" "$ROOT/tests/support/galera.py" --state "$STATE" "$@"

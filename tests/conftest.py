@@ -13,6 +13,7 @@ import pytest
 from support.mariadb import database_names, open_server
 from support.readback import ReadBack
 from support.recording import RecordingPool
+from tables import close_idle
 
 MODES = ("cext", "pure")
 
@@ -64,16 +65,18 @@ def second_dbconfig(dbconfig, clean_databases):
 
 
 @pytest.fixture
-def pool(dbconfig):
+def pools():
+    """`pools(**settings)`: a new CNXPool, whose idle connections are closed after the test."""
     import brx_sql
-    made = brx_sql.CNXPool(**dbconfig)
-    yield made
-    # Close what the pool still keeps, so idle connections do not pile up on the server.
-    for connection in list(getattr(made, "_CNXPool__pool", None) or ()):
-        try:
-            connection.close()
-        except Exception:
-            pass
+    made = []
+    yield lambda **settings: made.append(brx_sql.CNXPool(**settings)) or made[-1]
+    for pool in made:
+        close_idle(pool)
+
+
+@pytest.fixture
+def pool(pools, dbconfig):
+    return pools(**dbconfig)
 
 
 @pytest.fixture

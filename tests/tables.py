@@ -1,11 +1,27 @@
 """Row classes, fixtures and small helpers shared by the test files."""
 import threading
 
+import mysql.connector
 import pytest
 
 from brx_sql import ColumnAttribute, MultiForeignAttr, TableBase
 
 ID = {"id": ColumnAttribute("id", 0)}
+
+try:  # the C extension's commit and rollback raise its own error class, not the connector's
+    from _mysql_connector import MySQLInterfaceError
+    CONNECTOR_ERRORS = (mysql.connector.Error, MySQLInterfaceError)
+except ImportError:
+    CONNECTOR_ERRORS = (mysql.connector.Error,)
+
+
+def close_idle(pool):
+    """Closes the connections a pool keeps, so idle connections do not pile up on the server."""
+    for connection in list(getattr(pool, "_CNXPool__pool", None) or ()):
+        try:
+            connection.close()
+        except Exception:
+            pass
 
 
 class Home(TableBase):

@@ -4,16 +4,13 @@ each row once); a single-row write stays one statement, with no transaction arou
 import mysql.connector
 import pytest
 
-from brx_sql import CNXPool, MultiForeignAttr
+from brx_sql import MultiForeignAttr
 from tables import Home, Person, Pet, graph, heads, ids, tables, texts  # noqa: F401 (fixtures)
 
 
 @pytest.fixture
-def autocommit_pool(dbconfig):
-    pool = CNXPool(**dbconfig, autocommit=True)
-    yield pool
-    for connection in pool._CNXPool__pool:
-        connection.close()
+def autocommit_pool(pools, dbconfig):
+    return pools(**dbconfig, autocommit=True)
 
 
 def counts(tables):

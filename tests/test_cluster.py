@@ -10,18 +10,12 @@ import mysql.connector
 import pytest
 from mysql.connector import errorcode
 
-from brx_sql import Cache, CNXGuard, CNXPool
+from brx_sql import Cache, CNXGuard
 from support.doc_blocks import run_document
 from support.galera import Cluster, missing_requirements
-from tables import Home, Person, Pet, ids
+from tables import CONNECTOR_ERRORS, Home, Person, Pet, ids
 
 pytestmark = pytest.mark.cluster
-
-try:  # the C extension's commit and rollback raise its own error class, not the connector's
-    from _mysql_connector import MySQLInterfaceError
-    CONNECTOR_ERRORS = (mysql.connector.Error, MySQLInterfaceError)
-except ImportError:
-    CONNECTOR_ERRORS = (mysql.connector.Error,)
 
 DATABASE = "brx_cluster"
 GUIDE = pathlib.Path(__file__).resolve().parent.parent / "docs" / "cluster.md"
@@ -75,18 +69,13 @@ def cluster_db(cluster):
     return cluster
 
 
-def pool_settings(nodes, mode, **extra):
-    """Pool settings over `nodes` (dicts for `failover`, or one node's settings)."""
-    base = {"failover": nodes} if isinstance(nodes, list) else dict(nodes)
-    return dict(base, user="root", password="", database=DATABASE, use_pure=(mode == "pure"), **extra)
-
-
-def close_idle(pool):
-    for connection in list(pool._CNXPool__pool):
-        try:
-            connection.close()
-        except Exception:
-            pass
+@pytest.fixture
+def node_pools(pools):
+    """`node_pools(nodes, mode, **extra)`: a pool over `nodes` (dicts for `failover`, or one node's settings)."""
+    def make(nodes, mode, **extra):
+        base = {"failover": nodes} if isinstance(nodes, list) else nodes
+        return pools(**dict(base, user="root", password="", database=DATABASE, use_pure=(mode == "pure"), **extra))
+    return make
 
 
 def snapshot(node):
@@ -148,28 +137,18 @@ def stored_ids(tables, graph):
     return [by_name.get(row["name"]) for row in (graph.person, graph.person["home_id"], *graph.person.pets)]
 
 
-class LendingLog:
-    """A pool that passes every call to a real one and notes which connection each borrow begun
-    when got."""
-
-    def __init__(self, pool):
-        self.pool, self.lent = pool, []
-
-    def Get(self):
-        begun = time.monotonic()
-        cnx = self.pool.Get()
-        self.lent.append((begun, cnx))
-        return cnx
-
-    def Put(self, cnx):
-        self.pool.Put(cnx)
+def wait_for(condition, timeout):
+    deadline = time.monotonic() + timeout
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.05)
 
 
 class Workload:
-    """Worker threads inserting, updating and deleting graphs of their own through one pool."""
+    """Worker threads inserting, updating and deleting graphs of their own through one pool; as the
+    pool they use, it notes which connection each borrow got and when the borrow began."""
 
     def __init__(self, pool, workers=4):
-        self.pool = pool
+        self.real_pool, self.lent = pool, []
         self.workers = workers
         self.graphs = []
         self.calls = []        # (start, end, failure or None), in completion order
@@ -177,19 +156,27 @@ class Workload:
         self.stop = threading.Event()
         self.lock = threading.Lock()
 
+    def Get(self):
+        begun = time.monotonic()
+        self.lent.append((begun, self.real_pool.Get()))
+        return self.lent[-1][1]
+
+    def Put(self, cnx):
+        self.real_pool.Put(cnx)
+
     def run_call(self, graph, action):
         before_ids, before_version = graph.ids(), graph.version
         start, failure = time.monotonic(), None
         try:
             if action == "insert":
-                graph.person.Insert(pool=self.pool)
+                graph.person.Insert(pool=self)
                 new_state = graph.version
             elif action == "update":
                 graph.rename(graph.version + 1)
-                graph.person.Update(pool=self.pool)
+                graph.person.Update(pool=self)
                 new_state = graph.version
             else:
-                with CNXGuard(None, self.pool) as cnx:  # the person, its pets and its home: one transaction
+                with CNXGuard(None, self) as cnx:  # the person, its pets and its home: one transaction
                     graph.person.Delete(cnx)
                     graph.person["home_id"].Delete(cnx)
                 new_state = None
@@ -228,11 +215,6 @@ class Workload:
         for thread in self.threads:
             thread.start()
 
-    def wait_for(self, condition, timeout):
-        deadline = time.monotonic() + timeout
-        while not condition() and time.monotonic() < deadline:
-            time.sleep(0.05)
-
     def finish(self):
         self.stop.set()
         for thread in self.threads:
@@ -258,31 +240,28 @@ def check_graphs(tables, graphs):
     return lost, half, landed
 
 
-def test_failover_under_sigkill_loses_nothing_and_the_node_rejoins(cluster_db, connector_mode):
+def test_failover_under_sigkill_loses_nothing_and_the_node_rejoins(cluster_db, node_pools, connector_mode):
     cluster = cluster_db
     victim, *survivors = cluster.nodes
     # Every connection goes to the victim while it lives, then to either survivor.
     nodes = [dict(cluster.failover()[0], priority=100)] + [dict(n, priority=50) for n in cluster.failover()[1:]]
-    pool = CNXPool(**pool_settings(nodes, connector_mode))
-    lending = LendingLog(pool)
-    workload = Workload(lending)
+    workload = Workload(node_pools(nodes, connector_mode))
     workload.start()
     try:
-        workload.wait_for(lambda: len(workload.calls) >= 40, 30)
+        wait_for(lambda: len(workload.calls) >= 40, 30)
         killed_at = time.monotonic()
         victim.kill()
         dead_at = time.monotonic()
-        workload.wait_for(lambda: len(workload.successes_since(killed_at)) >= 40, 60)
+        wait_for(lambda: len(workload.successes_since(killed_at)) >= 40, 60)
     finally:
         workload.finish()
-        close_idle(pool)
     after = workload.successes_since(killed_at)
     failures = [call[2] for call in workload.calls if call[2] is not None]
     assert workload.unexpected == []
     assert failures, "no borrower was cut off by the kill"
     assert len(after) >= 40, "the workload did not go on on the surviving nodes"
     # Borrows begun once the victim was gone got a connection to a survivor, never a dead one.
-    assert all(cnx.server_port != victim.sql_port for begun, cnx in lending.lent if begun > dead_at)
+    assert all(cnx.server_port != victim.sql_port for begun, cnx in workload.lent if begun > dead_at)
 
     tables = snapshot(survivors[0])
     assert snapshot(survivors[1]) == tables
@@ -333,10 +312,9 @@ class StalledCommits:
         self.pool.Put(cnx.real_connection)
 
 
-def test_certification_conflict_between_nodes_fails_one_commit(cluster_db, connector_mode):
+def test_certification_conflict_between_nodes_fails_one_commit(cluster_db, node_pools, connector_mode):
     cluster = cluster_db
-    pool_a = CNXPool(**pool_settings(cluster.nodes[1].settings(), connector_mode, init_command=CAUSAL))
-    pool_b = CNXPool(**pool_settings(cluster.nodes[2].settings(), connector_mode, init_command=CAUSAL))
+    pool_a, pool_b = (node_pools(node.settings(), connector_mode, init_command=CAUSAL) for node in cluster.nodes[1:])
     graph = Graph("c")
     graph.person.Insert(pool=pool_a)
     mine = graph.person                     # the writer on node 3, which rewrites the pets too
@@ -373,14 +351,12 @@ def test_certification_conflict_between_nodes_fails_one_commit(cluster_db, conne
             "pets": [("c p0 v0", "c other"), ("c p1 v0", "c other")]}
     mine.Update(pool=pool_b)                 # the unit of work again: it goes through now
     assert stored_ids(snapshot(cluster.nodes[0]), graph) == graph.ids()
-    for pool in (pool_a, pool_b):
-        close_idle(pool)
     print("\n[%s] conflict: %s at commit: %s" % (connector_mode, type(error).__name__, error))
 
 
-def test_identifiers_step_by_cluster_size_and_are_taken_as_given(cluster_db):
+def test_identifiers_step_by_cluster_size_and_are_taken_as_given(cluster_db, node_pools):
     cluster = cluster_db
-    pools = [CNXPool(**pool_settings(node.settings(), "pure", init_command=CAUSAL)) for node in cluster.nodes]
+    pools = [node_pools(node.settings(), "pure", init_command=CAUSAL) for node in cluster.nodes]
     graphs = [Graph("i%d" % n) for n in range(6)]
     for number, graph in enumerate(graphs):  # three through the first node, then round robin
         graph.person.Insert(pool=pools[max(0, number - 3) % 3])
@@ -397,20 +373,17 @@ def test_identifiers_step_by_cluster_size_and_are_taken_as_given(cluster_db):
         assert again["home_id"]["id"] == graph.person["home_id"]["id"]
         assert sorted(ids(*again["pets"])) == sorted(ids(*graph.person.pets))  # loaded on first read
         assert cache.Select(graph.person["home_id"]["id"], "homes")["name"] == "%s home" % graph.tag
-    for pool in pools:
-        close_idle(pool)
 
 
-def test_guide_examples_run_and_the_priority_key_it_warns_of(cluster_db):
+def test_guide_examples_run_and_the_priority_key_it_warns_of(cluster_db, pools):
     cluster = cluster_db
     target = {"failover": cluster.failover(), "user": "root", "password": "", "database": DATABASE}
     run_document(GUIDE, target)
     nodes = cluster.failover()
-    pool = CNXPool(failover=nodes, user="root", password="", database=DATABASE)
+    pool = pools(failover=nodes, user="root", password="", database=DATABASE)
     with CNXGuard(None, pool):
         pass
     assert all(node["priority"] == 100 for node in nodes)  # written by the connector
     with pytest.raises(AttributeError, match="Unsupported argument 'priority'"):
         mysql.connector.connect(**nodes[0], user="root", password="")
     mysql.connector.connect(**{k: v for k, v in nodes[0].items() if k != "priority"}, user="root").close()
-    close_idle(pool)

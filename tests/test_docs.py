@@ -7,20 +7,10 @@ import pytest
 
 import brx_sql
 from support.doc_blocks import python_blocks, run_document
+from tables import close_idle
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 DOCUMENTS = [ROOT / "README.md"] + sorted((ROOT / "docs").glob("*.md"))
-
-
-def close_idle_connections(namespace):
-    """The pools an example made keep their idle connections open: close them."""
-    for value in list(namespace.values()):
-        if isinstance(value, brx_sql.CNXPool):
-            for connection in list(getattr(value, "_CNXPool__pool", ())):
-                try:
-                    connection.close()
-                except Exception:
-                    pass
 
 
 @pytest.mark.parametrize("path", DOCUMENTS, ids=lambda path: path.relative_to(ROOT).as_posix())
@@ -32,7 +22,8 @@ def test_examples_run(path, server, clean_databases, connector_mode):
     try:
         run_document(path, target, namespace, defaults={"use_pure": connector_mode == "pure"})
     finally:
-        close_idle_connections(namespace)
+        for value in list(namespace.values()):  # the pools an example made keep idle connections
+            close_idle(value)
         brx_sql.CNXGuard.POOL = None
 
 

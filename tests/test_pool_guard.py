@@ -1,5 +1,4 @@
 """CNXPool and CNXGuard against the real server: transactions, reuse, dead connections, threads, failures."""
-import inspect
 import os
 import subprocess
 import sys
@@ -14,7 +13,6 @@ import pytest
 import brx_sql
 from brx_sql import CNXGuard
 from tables import run_threads
-from test_module_frame import SIGNATURES, function, raw_callable
 
 CREATE_ITEMS = "CREATE TABLE items (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(40)) ENGINE=InnoDB"
 
@@ -159,47 +157,6 @@ def test_pool_failures_release_the_lock(pool, dbconfig):
     with pytest.raises(TypeError, match=r"^argument after \*\* must be a mapping, not NoneType$"):
         broken.Get()
     assert not broken._CNXPool__lock.locked()
-
-
-class Hostile:
-    """Fails every way an argument can: str, repr, truth, equality, hashing, iteration, attributes."""
-
-    def fail(self, *args):
-        raise Boom(args)
-
-    __str__ = __repr__ = __bool__ = __eq__ = __hash__ = __iter__ = __len__ = __index__ = __getattr__ = fail
-
-
-GARBAGE = [None, -1, 2 ** 70, 1.5, "", "no_table", "`; DROP TABLE items; --", b"bytes", [], {}, (1, 2),
-           object(), Hostile(), Hostile]
-
-
-def test_bad_input_never_crashes_or_keeps_a_connection(pool, db, recorder):
-    db.run(CREATE_ITEMS)
-    rec = recorder(pool)
-
-    class Row(brx_sql.TableBase):  # a row class of its own: bodies may register or mark it
-        TABLE_NAME, COLUMN_NAMES = "items", ["id", "name"]
-
-    for qualname in SIGNATURES:  # every callable of the module
-        called, owner = function(qualname), qualname.rpartition(".")[0]
-        cls = None if isinstance(raw_callable(qualname), staticmethod) else getattr(brx_sql, owner, None)
-        cls = Row if cls is brx_sql.TableBase else cls
-        parameters = list(inspect.signature(called).parameters)
-        required = [p for p in parameters[cls is not None:] if p not in ("cnx", "pool", "column_tuple", "column_dict")]
-        for garbage in GARBAGE + [Row]:
-            head = [] if cls is None else [cls.__new__(cls)]  # a fresh instance for each value
-            calls = [(head + [garbage] * len(required), {"pool": rec} if "pool" in parameters else {}),
-                     (head + [garbage] * (len(parameters) + 2), {}),
-                     (head + [garbage], {"cnx": garbage} if "cnx" in parameters else {"no_such": garbage})]
-            for args, kwargs in calls:
-                try:
-                    called(*args, **kwargs)
-                except Exception:
-                    pass
-                gets, puts = len(rec.calls("get")), len(rec.calls("put"))
-                assert gets == puts, "%s%r left a connection borrowed" % (qualname, args)
-    assert db.query("SELECT COUNT(*) FROM items") == [(0,)]
 
 
 def test_example_application_runs(server, clean_databases):

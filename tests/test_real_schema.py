@@ -162,7 +162,7 @@ def test_identifiers_given_as_keys_are_found_inside_the_callers_transaction(smal
 
 
 @pytest.mark.parametrize("constraints", ["restrict", "cascade", "none"])
-def test_update_keeps_the_ids_of_rows_pointed_at(constraints, db, pool, recorder):
+def test_update_keeps_the_ids_of_rows_pointed_at(constraints, db, pool):
     create(db, constraints)
     seed(db)
     customer = CNXGuard.Select(1, "customers", Customer, pool=pool)
@@ -170,11 +170,8 @@ def test_update_keeps_the_ids_of_rows_pointed_at(constraints, db, pool, recorder
     before = [invoice["id"] for invoice in customer.invoices]
     lines = db.query("SELECT * FROM invoice_lines ORDER BY id")
     customer.invoices[1]["total"] = 1
-    rec = recorder(pool)
-    customer.Update(pool=rec)
+    customer.Update(pool=pool)
     assert [invoice["id"] for invoice in customer.invoices] == before
-    assert texts(rec)[1:3] == ["DELETE FROM `invoices` WHERE `customer_id` = 1 AND id NOT IN (%d, %d, %d)" % (
-        tuple(before)), "UPDATE `invoices` SET `customer_id` = %%s, `total` = %%s WHERE id = %d" % before[0]]
     assert [r[0] for r in db.query("SELECT id FROM invoices WHERE customer_id = 1 ORDER BY id")] == before
     assert db.query("SELECT * FROM invoice_lines ORDER BY id") == lines  # nothing dangles, nothing cascaded
     assert db.query("SELECT total FROM invoices WHERE id = %s", (before[1],))[0][0] == 1

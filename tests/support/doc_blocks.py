@@ -7,6 +7,7 @@ Examples show ordinary connection settings (a host, a socket, `failover=[...]`);
 `mysql.connector.connect` is replaced by one that keeps the example's other settings (user,
 password, autocommit, use_pure...) but connects to the test server and database given instead.
 """
+import contextlib
 import re
 import textwrap
 
@@ -28,36 +29,25 @@ def python_blocks(text):
     return blocks
 
 
-class redirected_connect:
-    """Context manager: mysql.connector.connect goes to `target` (connection settings) instead.
+@contextlib.contextmanager
+def redirected_connect(target, defaults=None):
+    """mysql.connector.connect goes to `target` (connection settings) instead; `defaults` (settings
+    such as use_pure) apply where the example gives no value of its own."""
+    real = mysql.connector.connect
 
-    `defaults` (settings such as use_pure) apply where the example gives no value of its own."""
+    def connect(*args, **settings):
+        kept = dict(defaults or {})
+        kept.update((key, value) for key, value in settings.items() if key not in TARGET_KEYS)
+        kept.update(target)
+        if "failover" in target:  # the connector writes into the dicts it is given: hand it copies
+            kept["failover"] = tuple(dict(server) for server in target["failover"])
+        return real(**kept)
 
-    def __init__(self, target, defaults=None):
-        self.target = dict(target)
-        self.defaults = dict(defaults or {})
-        self.real = None
-
-    def __enter__(self):
-        self.real = mysql.connector.connect
-        real, target, defaults = self.real, self.target, self.defaults
-
-        def connect(*args, **settings):
-            kept = dict(defaults)
-            kept.update((key, value) for key, value in settings.items() if key not in TARGET_KEYS)
-            if "failover" in target:
-                # The connector writes into the dicts it is given: hand it copies.
-                kept["failover"] = tuple(dict(server) for server in target["failover"])
-                kept.update({k: v for k, v in target.items() if k != "failover"})
-            else:
-                kept.update(target)
-            return real(**kept)
-
-        mysql.connector.connect = connect
-        return self
-
-    def __exit__(self, *exc):
-        mysql.connector.connect = self.real
+    mysql.connector.connect = connect
+    try:
+        yield
+    finally:
+        mysql.connector.connect = real
 
 
 def run_document(path, target, namespace=None, defaults=None):

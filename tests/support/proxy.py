@@ -1,24 +1,14 @@
 """A relay on loopback TCP between clients and a test server that can lose the reply to a COMMIT.
 
-Each accepted connection is relayed to the server (its Unix socket, or a host and port) by two
-threads, one for each direction. The relay reads the client's side as protocol packets (a 3-byte
-length, a sequence number, the payload); when it is armed and a client sends the query COMMIT, it
-forwards the COMMIT, waits for the server's reply, throws the reply away and closes both sides. The
-server has then committed, while the client sees its connection lost in the middle of the COMMIT.
+Two threads relay each connection, one each way. The client's side is read as protocol packets (a
+3-byte length, a sequence number, the payload); when the relay is armed and a client sends the query
+COMMIT, it forwards it, throws the server's reply away and closes both sides: the server has
+committed, while the client sees its connection lost in the middle of the COMMIT.
 """
 import socket
 import threading
 
 COM_QUERY = 3
-
-
-def _connect(target):
-    if target.get("unix_socket"):
-        server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        server.connect(target["unix_socket"])
-    else:
-        server = socket.create_connection((target.get("host", "127.0.0.1"), int(target.get("port", 3306))))
-    return server
 
 
 def _read_exact(sock, count):
@@ -31,47 +21,43 @@ def _read_exact(sock, count):
     return data
 
 
-def _is_commit(payload):
-    return payload[:1] == bytes([COM_QUERY]) and payload[1:].strip().upper() in (b"COMMIT", b"COMMIT WORK")
-
-
 class _Relay:
-    def __init__(self, proxy, client):
-        self.proxy = proxy
-        self.client = client
-        self.server = _connect(proxy.target)
-        self.swallow = threading.Event()   # the next bytes from the server answer a lost COMMIT
+    def __init__(self, proxy, client, target):
+        if target.get("unix_socket"):
+            self.server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            self.server.connect(target["unix_socket"])
+        else:
+            self.server = socket.create_connection((target.get("host", "127.0.0.1"), int(target.get("port", 3306))))
+        self.proxy, self.client = proxy, client
+        self.swallow = threading.Event()  # the next bytes from the server answer a lost COMMIT
         self.closed = threading.Lock()
         for target in (self.client_to_server, self.server_to_client):
             threading.Thread(target=target, daemon=True).start()
 
     def close(self):
-        if not self.closed.acquire(blocking=False):
-            return
-        for sock in (self.client, self.server):
-            try:
-                sock.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            sock.close()
+        if self.closed.acquire(blocking=False):
+            for sock in (self.client, self.server):
+                try:
+                    sock.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+                sock.close()
 
     def client_to_server(self):
         try:
             while True:
                 header = _read_exact(self.client, 4)
-                if header is None:
-                    break
-                payload = _read_exact(self.client, int.from_bytes(header[:3], "little"))
+                payload = header and _read_exact(self.client, int.from_bytes(header[:3], "little"))
                 if payload is None:
                     break
-                if _is_commit(payload) and self.proxy.take_drop():
+                commit = payload[:1] == bytes([COM_QUERY]) and payload[1:].strip().upper() in (b"COMMIT", b"COMMIT WORK")
+                if commit and self.proxy.take_drop():
                     self.swallow.set()
                 self.server.sendall(header + payload)
         except OSError:
             pass
-        finally:
-            if not self.swallow.is_set():
-                self.close()
+        if not self.swallow.is_set():
+            self.close()
 
     def server_to_client(self):
         try:
@@ -79,15 +65,13 @@ class _Relay:
                 data = self.server.recv(65536)
                 if not data:
                     break
-                if self.swallow.is_set():
-                    # The client waits for this reply alone: everything before it was relayed.
+                if self.swallow.is_set():  # the client waits for this reply alone: all before it was relayed
                     self.proxy.note_dropped()
                     break
                 self.client.sendall(data)
         except OSError:
             pass
-        finally:
-            self.close()
+        self.close()
 
 
 class CommitDropProxy:
@@ -99,24 +83,20 @@ class CommitDropProxy:
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.bind(("127.0.0.1", 0))
         self.listener.listen(64)
-        self.port = self.listener.getsockname()[1]
-        self.lock = threading.Lock()
-        self.changed = threading.Condition(self.lock)
-        self.armed = 0
-        self.dropped = 0
+        self.changed = threading.Condition()
+        self.armed = self.dropped = 0
         self.relays = []
-        self.thread = threading.Thread(target=self.accept_loop, daemon=True)
-        self.thread.start()
+        threading.Thread(target=self.accept_loop, daemon=True).start()
 
     def settings(self):
-        return {"host": "127.0.0.1", "port": self.port}
+        return {"host": "127.0.0.1", "port": self.listener.getsockname()[1]}
 
     def drop_commits(self, count=1):
-        with self.lock:
+        with self.changed:
             self.armed += count
 
     def take_drop(self):
-        with self.lock:
+        with self.changed:
             if self.armed <= 0:
                 return False
             self.armed -= 1
@@ -138,7 +118,7 @@ class CommitDropProxy:
             except OSError:
                 return  # closed
             try:
-                self.relays.append(_Relay(self, client))
+                self.relays.append(_Relay(self, client, self.target))
             except OSError:
                 client.close()
 

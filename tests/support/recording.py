@@ -1,82 +1,57 @@
 """A pool-like stand-in that passes every call to a real pool and records what was called.
 
 `rec.log` gets ("get",), ("put",), ("cursor",), ("execute", statement, params_or_None),
-("commit",), ("rollback",) in call order. Each entry is written before the call is passed on,
-so a call that then fails is still recorded.
+("commit",), ("rollback",) in call order, each before the call is passed on (a failing call is
+recorded too). A real connection keeps one wrapper, so identity checks across Get calls hold.
 """
 
-_NO_PARAMS = object()
 
-
-class RecordingCursor:
-    def __init__(self, cursor, log):
-        self._real = cursor
-        self._log = log
-
-    def execute(self, statement, params=_NO_PARAMS, *args, **kwargs):
-        self._log.append(("execute", statement, None if params is _NO_PARAMS else params))
-        if params is _NO_PARAMS:
-            return self._real.execute(statement, *args, **kwargs)
-        return self._real.execute(statement, params, *args, **kwargs)
-
-    def __iter__(self):
-        return iter(self._real)
+class _Passing:
+    def __init__(self, real, log):
+        self.real, self._log = real, log
 
     def __getattr__(self, name):
-        return getattr(self._real, name)
+        return getattr(self.real, name)
 
 
-class RecordingConnection:
-    def __init__(self, connection, log):
-        self._real = connection
-        self._log = log
+class RecordingCursor(_Passing):
+    def execute(self, statement, *params, **kwargs):
+        self._log.append(("execute", statement, params[0] if params else None))
+        return self.real.execute(statement, *params, **kwargs)
 
-    @property
-    def real(self):
-        return self._real
+    def __iter__(self):
+        return iter(self.real)
 
+
+class RecordingConnection(_Passing):
     def cursor(self, *args, **kwargs):
         self._log.append(("cursor",))
-        return RecordingCursor(self._real.cursor(*args, **kwargs), self._log)
+        return RecordingCursor(self.real.cursor(*args, **kwargs), self._log)
 
     def commit(self):
         self._log.append(("commit",))
-        return self._real.commit()
+        return self.real.commit()
 
     def rollback(self):
         self._log.append(("rollback",))
-        return self._real.rollback()
-
-    def __getattr__(self, name):
-        return getattr(self._real, name)
+        return self.real.rollback()
 
 
 class RecordingPool:
-    """Wraps `pool`; a real connection keeps one wrapper, so identity tests across Get calls hold."""
-
     def __init__(self, pool):
-        self.pool = pool
-        self.log = []
-        self._wrappers = {}
-
-    def wrap(self, connection):
-        """The recording wrapper of a real connection (for the connection-passed-in case)."""
-        if isinstance(connection, RecordingConnection):
-            return connection
-        entry = self._wrappers.get(id(connection))
-        if entry is None or entry[0] is not connection:
-            entry = (connection, RecordingConnection(connection, self.log))
-            self._wrappers[id(connection)] = entry
-        return entry[1]
+        self.pool, self.log, self._wrappers = pool, [], {}
 
     def Get(self):
         self.log.append(("get",))
-        return self.wrap(self.pool.Get())
+        connection = self.pool.Get()
+        entry = self._wrappers.get(id(connection))
+        if entry is None or entry.real is not connection:
+            entry = self._wrappers[id(connection)] = RecordingConnection(connection, self.log)
+        return entry
 
     def Put(self, connection):
         self.log.append(("put",))
-        real = connection.real if isinstance(connection, RecordingConnection) else connection
-        return self.pool.Put(real)
+        return self.pool.Put(connection.real if isinstance(connection, RecordingConnection) else connection)
 
     def calls(self, *kinds):
         """The log entries of the given kinds ("commit", "execute", ...), or all when none given."""
