@@ -62,14 +62,14 @@ def demo_cache(pool: CNXPool) -> None:
     for person in people.values():
         city = person["city_id"]  # the integer is looked up in the cache, then kept in the row
         print("  %s lives in %s, %s" % (person["name"], city["name"], city["country"]))
-    city = {c["name"]: c for c in cities.values()}  # the cached rows by name, ids read from them
-    person = {p["name"]: p for p in people.values()}
-    porto, graz = city["Porto"]["id"], city["Graz"]["id"]
-    same = cache.Select(porto, "app_cities") is cities[porto] is person["ana"]["city_id"]
+    city_named = {c["name"]: c for c in cities.values()}  # the cached rows by name, ids read from them
+    person_named = {p["name"]: p for p in people.values()}
+    porto, graz = city_named["Porto"]["id"], city_named["Graz"]["id"]
+    same = cache.Select(porto, "app_cities") is cities[porto] is person_named["ana"]["city_id"]
     print("one object per row (%s); connections borrowed while reading: %d" % (same, counting.borrowed))
 
-    cache.Delete(person["dan"])  # in the database and in the cache at once
-    cache.Delete(person["cleo"]["id"], "app_people")
+    cache.Delete(person_named["dan"])  # in the database and in the cache at once
+    cache.Delete(person_named["cleo"]["id"], "app_people")
     print("after two deletions, cached people:", sorted(p["name"] for p in people.values()))
 
     run("UPDATE app_cities SET name = 'Wien' WHERE id = %s", (graz,))  # behind the cache's back
