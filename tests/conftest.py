@@ -93,12 +93,25 @@ def recorder():
     return RecordingPool
 
 
+@pytest.fixture
+def tables(db):
+    """homes, persons, pets (unique names) and toys; returns a reader of a table's rows by id."""
+    for name, extra in (("homes", ""), ("persons", ", home_id INT"), ("pets", " UNIQUE, owner_id INT"),
+                        ("toys", ", owner_id INT")):
+        db.run("CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20)%s)" % (name, extra))
+    return lambda table: db.query("SELECT * FROM %s ORDER BY id" % table)
+
+
 @pytest.fixture(autouse=True)
-def _reset_default_pool():
+def _reset_defaults():
+    """After each test: no default pool, and no cache on any row class."""
     yield
     module = sys.modules.get("brx_sql")
     if module is not None:
-        try:
-            module.CNXGuard.POOL = None
-        except Exception:
-            pass
+        module.CNXGuard.POOL = None
+        todo = module.TableBase.__subclasses__()
+        while todo:
+            cls = todo.pop()
+            todo += cls.__subclasses__()
+            if vars(cls).get("CACHE") is not None:
+                cls.CACHE = None

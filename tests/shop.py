@@ -7,13 +7,8 @@ ones ("cascade") or none ("none"); `load(...)` fills them with a few thousand ge
 """
 from decimal import Decimal
 
-from brx_sql import CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
-
-ID = {"id": ColumnAttribute("id", 0)}
-
-
-def key(column, table, cls):
-    return ColumnAttribute(column, None, True, table, cls)
+from brx_sql import CNXGuard, MultiForeignAttr, TableBase
+from tables import ID, key
 
 
 class Genre(TableBase):
@@ -73,8 +68,6 @@ Album.MULTI_FOREIGN_ATTR = {"tracks": MultiForeignAttr("tracks", "album_id", "tr
 Artist.MULTI_FOREIGN_ATTR = {"albums": MultiForeignAttr("albums", "artist_id", "albums", Album)}
 Customer.MULTI_FOREIGN_ATTR = {"invoices": MultiForeignAttr("invoices", "customer_id", "invoices", Invoice)}
 Invoice.MULTI_FOREIGN_ATTR = {"lines": MultiForeignAttr("lines", "invoice_id", "invoice_lines", InvoiceLine)}
-
-CLASSES = (Genre, Artist, Album, Track, Employee, Customer, Invoice, InvoiceLine)
 
 COLUMNS = {
     "genres": "name VARCHAR(40) NOT NULL",

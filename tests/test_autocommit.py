@@ -5,7 +5,7 @@ import mysql.connector
 import pytest
 
 from brx_sql import MultiForeignAttr
-from tables import Home, Person, Pet, graph, heads, ids, tables, texts  # noqa: F401 (fixtures)
+from tables import Home, Person, Pet, graph, heads, ids, texts
 
 
 @pytest.fixture

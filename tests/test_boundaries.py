@@ -4,7 +4,6 @@ Python exceptions with the guard rolled back, never end the process."""
 import os
 import subprocess
 import sys
-import textwrap
 
 import pytest
 

@@ -12,7 +12,7 @@ import pytest
 
 import brx_sql
 from brx_sql import CNXGuard
-from tables import run_threads
+from tables import idle, run_threads
 
 CREATE_ITEMS = "CREATE TABLE items (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(40)) ENGINE=InnoDB"
 
@@ -21,10 +21,6 @@ def run(cnx, statement, params=None):
     cursor = cnx.cursor()
     cursor.execute(statement, params)
     return cursor.fetchall() if cursor.with_rows else []
-
-
-def idle(pool):
-    return pool._CNXPool__pool
 
 
 class Boom(Exception):
