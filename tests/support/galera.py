@@ -148,9 +148,9 @@ class Node:
         return mysql.connector.connect(**self.settings(), use_pure=True, autocommit=True,
                                        connection_timeout=5, **extra)
 
-    def query(self, sql, params=None):
-        """Runs one statement on this node on a connection of its own; returns the rows."""
-        cnx = self.connect()
+    def query(self, sql, params=None, **extra):
+        """Runs one statement on this node on a connection of its own (`extra`: its settings); returns the rows."""
+        cnx = self.connect(**extra)
         try:
             cursor = cnx.cursor()
             cursor.execute(sql, params)
