@@ -86,6 +86,11 @@ def heads(rec):
     return [text.split(" VALUES")[0] for text in texts(rec)]
 
 
+def counts(tables):
+    """The numbers of rows in homes, persons and pets (`tables`: the fixture's reader)."""
+    return [len(tables(t)) for t in ("homes", "persons", "pets")]
+
+
 def run_threads(target, arguments):
     """Runs target(argument) in a thread of its own for each argument and waits for them all."""
     threads = [threading.Thread(target=target, args=(argument,)) for argument in arguments]

@@ -1,6 +1,5 @@
-"""The reply to a COMMIT lost on the way back (through a relay that forwards the COMMIT and then drops
-the client's connection): the caller gets the connector's error, the objects are put back as after any
-failure, the connection is not given back to the pool, and the server holds what was committed."""
+"""The reply to a COMMIT lost on the way back (a relay forwards the COMMIT, then drops the connection): the
+caller gets the connector's error, objects are put back, the connection stays out of the pool."""
 import pathlib
 
 import mysql.connector
@@ -9,7 +8,7 @@ import pytest
 from brx_sql import Cache, CNXGuard
 from support.doc_blocks import run_document
 from support.proxy import CommitDropProxy
-from tables import CONNECTOR_ERRORS, Home, Person, Pet, graph, ids, idle
+from tables import CONNECTOR_ERRORS, Home, Person, Pet, counts, graph, ids, idle
 
 GUIDE = pathlib.Path(__file__).resolve().parent.parent / "docs" / "failures.md"
 
@@ -31,10 +30,6 @@ def relayed(dbconfig, proxy):
 @pytest.fixture
 def relayed_pool(pools, relayed):
     return pools(**relayed)
-
-
-def counts(tables):
-    return [len(tables(t)) for t in ("homes", "persons", "pets")]
 
 
 def test_lost_commit_reply_fails_the_graph_insert_that_the_server_committed(tables, proxy, relayed_pool):
