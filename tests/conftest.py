@@ -1,10 +1,7 @@
 """Fixtures: a real MariaDB server, clean test databases, pools, a read-back connection, a recorder.
 
-Every test that asks for `dbconfig`, `second_dbconfig`, `pool` or `db` starts with both test
-databases dropped and created anew, after every leftover client connection to them was killed
-(a connection left in a transaction would otherwise hold metadata locks and hang the cleaning).
-See support/mariadb.py for the environment variables that select an existing server.
-"""
+A test asking for `dbconfig`, `second_dbconfig`, `pool` or `db` starts with both test databases made anew
+(support/mariadb.py: the environment variables that select an existing server instead)."""
 import sys
 
 import mysql.connector
