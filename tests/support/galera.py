@@ -21,7 +21,7 @@ import time
 
 import mysql.connector
 
-from support.mariadb import _which, install, log_tail, server_command, server_environment
+from support.mariadb import _which, install, log_tail, query, server_command, server_environment
 
 PROVIDER = "/usr/lib/galera/libgalera_smm.so"
 START_TIMEOUT = 180
@@ -152,9 +152,7 @@ class Node:
         """Runs one statement on this node on a connection of its own (`extra`: its settings); returns the rows."""
         cnx = self.connect(**extra)
         try:
-            cursor = cnx.cursor()
-            cursor.execute(sql, params)
-            return cursor.fetchall() if cursor.with_rows else []
+            return query(cnx, sql, params)
         finally:
             cnx.close()
 
