@@ -68,9 +68,6 @@ class World:
         self.other = self.home(3, "h3")
         self.spare_pool = CNXPool(**dbconfig)
 
-    def mutate(self, which):
-        MUTATIONS[which % len(MUTATIONS)](self)
-
 
 MUTATIONS = [
     lambda w: setattr(w.cls, "COLUMN_ATTRIBUTES", {}),
@@ -94,7 +91,7 @@ MUTATIONS = [
 
 def mutate(which):
     if World.current is not None and which is not None:
-        World.current.mutate(which)
+        MUTATIONS[which % len(MUTATIONS)](World.current)
 
 
 def hostile_str(text, which):
