@@ -86,7 +86,6 @@ def snapshot(node):
 class Graph:
     def __init__(self, tag):
         self.tag = tag
-        self.version = 0
         self.person = Person(name="", home_id=Home(name="%s home" % tag), pets=[Pet(name=""), Pet(name="")])
         self.rename(0)
         self.states = {None}     # the versions the database may show; None: no rows
