@@ -16,13 +16,11 @@ MODES = ("cext", "pure")
 
 
 def _cext_available():
-    if not getattr(mysql.connector, "HAVE_CEXT", False):
-        return False
     try:
         import _mysql_connector  # noqa: F401
     except ImportError:
         return False
-    return True
+    return getattr(mysql.connector, "HAVE_CEXT", False)
 
 
 @pytest.fixture(scope="session")
