@@ -1,10 +1,7 @@
 """Fixtures: a real MariaDB server, clean test databases, pools, a read-back connection, a recorder.
 
-Every test that asks for `dbconfig`, `second_dbconfig`, `pool` or `db` starts with both test
-databases dropped and created anew, after every leftover client connection to them was killed
-(a connection left in a transaction would otherwise hold metadata locks and hang the cleaning).
-See support/mariadb.py for the environment variables that select an existing server.
-"""
+A test asking for `dbconfig`, `second_dbconfig`, `pool` or `db` starts with both test databases made anew
+(support/mariadb.py: the environment variables that select an existing server instead)."""
 import sys
 
 import mysql.connector
@@ -19,13 +16,11 @@ MODES = ("cext", "pure")
 
 
 def _cext_available():
-    if not getattr(mysql.connector, "HAVE_CEXT", False):
-        return False
     try:
         import _mysql_connector  # noqa: F401
     except ImportError:
         return False
-    return True
+    return getattr(mysql.connector, "HAVE_CEXT", False)
 
 
 @pytest.fixture(scope="session")
@@ -93,12 +88,25 @@ def recorder():
     return RecordingPool
 
 
+@pytest.fixture
+def tables(db):
+    """homes, persons, pets (unique names) and toys; returns a reader of a table's rows by id."""
+    for name, extra in (("homes", ""), ("persons", ", home_id INT"), ("pets", " UNIQUE, owner_id INT"),
+                        ("toys", ", owner_id INT")):
+        db.run("CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20)%s)" % (name, extra))
+    return lambda table: db.query("SELECT * FROM %s ORDER BY id" % table)
+
+
 @pytest.fixture(autouse=True)
-def _reset_default_pool():
+def _reset_defaults():
+    """After each test: no default pool, and no cache on any row class."""
     yield
     module = sys.modules.get("brx_sql")
     if module is not None:
-        try:
-            module.CNXGuard.POOL = None
-        except Exception:
-            pass
+        module.CNXGuard.POOL = None
+        todo = module.TableBase.__subclasses__()
+        while todo:
+            cls = todo.pop()
+            todo += cls.__subclasses__()
+            if vars(cls).get("CACHE") is not None:
+                cls.CACHE = None

@@ -1,19 +1,9 @@
-"""A music shop's schema as real applications have it: nullable foreign keys (a track without a
-genre, a customer without a support representative, the employee at the top), a key to its own
-table (an employee's manager), and a three-level chain customers -> invoices -> invoice lines.
-
-`create(db, constraints)` makes the tables with restricting foreign keys ("restrict"), cascading
-ones ("cascade") or none ("none"); `load(...)` fills them with a few thousand generated rows.
-"""
+"""A music shop's schema as real applications have it: nullable foreign keys, a key to its own table (an
+employee's manager), a three-level chain customers -> invoices -> invoice lines."""
 from decimal import Decimal
 
-from brx_sql import CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
-
-ID = {"id": ColumnAttribute("id", 0)}
-
-
-def key(column, table, cls):
-    return ColumnAttribute(column, None, True, table, cls)
+from brx_sql import CNXGuard, MultiForeignAttr, TableBase
+from tables import ID, key
 
 
 class Genre(TableBase):
@@ -74,8 +64,6 @@ Artist.MULTI_FOREIGN_ATTR = {"albums": MultiForeignAttr("albums", "artist_id", "
 Customer.MULTI_FOREIGN_ATTR = {"invoices": MultiForeignAttr("invoices", "customer_id", "invoices", Invoice)}
 Invoice.MULTI_FOREIGN_ATTR = {"lines": MultiForeignAttr("lines", "invoice_id", "invoice_lines", InvoiceLine)}
 
-CLASSES = (Genre, Artist, Album, Track, Employee, Customer, Invoice, InvoiceLine)
-
 COLUMNS = {
     "genres": "name VARCHAR(40) NOT NULL",
     "artists": "name VARCHAR(80) NOT NULL",
@@ -104,10 +92,8 @@ def create(db, constraints="restrict"):
 
 
 def load(pool, artists=30, albums_each=3, tracks_each=12, employees=12, customers=60, invoices_each=4, lines_each=3):
-    """Fills the shop through the module, one guard per artist and per customer: about 3,000 rows with
-    the defaults. Keys are given as stored row objects, as new row objects and as plain identifiers;
-    every seventh track has no genre, every fifth customer no support representative, and the
-    first employee no manager. Returns the stored genres, employees and customers."""
+    """About 3,000 rows through the module, one guard per artist and customer, keys given as stored rows, new
+    rows and identifiers, some NULL. Returns the stored genres, employees and customers."""
     genres = [Genre(name=name) for name in ("Rock", "Jazz", "Blues", "Metal", "Latin", "Pop")]
     with CNXGuard(None, pool) as cnx:
         for genre in genres:

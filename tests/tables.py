@@ -2,11 +2,15 @@
 import threading
 
 import mysql.connector
-import pytest
 
 from brx_sql import ColumnAttribute, MultiForeignAttr, TableBase
 
 ID = {"id": ColumnAttribute("id", 0)}
+
+
+def key(column, table, cls):
+    """A foreign key column pointing at `table`, whose rows are `cls` objects."""
+    return ColumnAttribute(column, None, True, table, cls)
 
 try:  # the C extension's commit and rollback raise its own error class, not the connector's
     from _mysql_connector import MySQLInterfaceError
@@ -42,28 +46,12 @@ class Toy(Pet):
 class Person(TableBase):
     TABLE_NAME = "persons"
     COLUMN_NAMES = ["id", "name", "home_id"]
-    COLUMN_ATTRIBUTES = dict(ID, home_id=ColumnAttribute("home_id", None, True, "homes", Home))
+    COLUMN_ATTRIBUTES = dict(ID, home_id=key("home_id", "homes", Home))
     MULTI_FOREIGN_ATTR = {"pets": MultiForeignAttr("pets", "owner_id", "pets", Pet),
                           "toys": MultiForeignAttr("toys", "owner_id", "toys", Toy)}
 
 
-Pet.COLUMN_ATTRIBUTES = dict(ID, owner_id=ColumnAttribute("owner_id", None, True, "persons", Person))
-
-
-@pytest.fixture
-def tables(db):
-    """homes, persons, pets (unique names) and toys; returns a reader of a table's rows by id."""
-    for name, extra in (("homes", ""), ("persons", ", home_id INT"), ("pets", " UNIQUE, owner_id INT"),
-                        ("toys", ", owner_id INT")):
-        db.run("CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20)%s)" % (name, extra))
-    return lambda table: db.query("SELECT * FROM %s ORDER BY id" % table)
-
-
-@pytest.fixture
-def caches():
-    yield
-    for cls in (Home, Person, Pet, Toy):
-        cls.CACHE = None
+Pet.COLUMN_ATTRIBUTES = dict(ID, owner_id=key("owner_id", "persons", Person))
 
 
 def graph(*pet_names):
@@ -79,6 +67,16 @@ def store(row):
     return vars(row)["_TableBase__column_values"]
 
 
+def idle(pool):
+    """The connections a CNXPool keeps."""
+    return pool._CNXPool__pool
+
+
+def executed(rec):
+    """(statement, parameters) of every execute call a recording pool saw."""
+    return [entry[1:] for entry in rec.calls("execute")]
+
+
 def texts(rec):
     return [entry[1] for entry in rec.calls("execute")]
 
@@ -86,6 +84,11 @@ def texts(rec):
 def heads(rec):
     """The executed statement texts up to " VALUES"."""
     return [text.split(" VALUES")[0] for text in texts(rec)]
+
+
+def counts(tables):
+    """The numbers of rows in homes, persons and pets (`tables`: the fixture's reader)."""
+    return [len(tables(t)) for t in ("homes", "persons", "pets")]
 
 
 def run_threads(target, arguments):

@@ -1,20 +1,15 @@
-"""Graph writes on pools whose connections are in autocommit mode, against the real server: a write
-reaching several rows is still one transaction (all or nothing, objects put back, a retry stores
-each row once); a single-row write stays one statement, with no transaction around it."""
+"""Graph writes on autocommit pools against the real server: a write reaching several rows is still one
+transaction (all or nothing, objects put back); a single-row write stays one statement."""
 import mysql.connector
 import pytest
 
 from brx_sql import MultiForeignAttr
-from tables import Home, Person, Pet, graph, heads, ids, tables, texts  # noqa: F401 (fixtures)
+from tables import Home, Person, Pet, counts, graph, heads, ids, texts
 
 
 @pytest.fixture
 def autocommit_pool(pools, dbconfig):
     return pools(**dbconfig, autocommit=True)
-
-
-def counts(tables):
-    return [len(tables(t)) for t in ("homes", "persons", "pets")]
 
 
 def test_failed_graph_insert_leaves_nothing_and_a_retry_stores_once(tables, autocommit_pool, db, recorder):

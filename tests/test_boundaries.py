@@ -1,10 +1,9 @@
-"""What reaches the module's edges from outside C++: names holding "%" in statements sent with
-parameters, ids that the server would convert, and C++ allocation failures, which must surface as
-Python exceptions with the guard rolled back, never end the process."""
+"""The module's edges: names holding "%" in statements with parameters, ids the server would convert, and
+C++ allocation failures, which surface as MemoryError with the guard rolled back."""
+import json
 import os
 import subprocess
 import sys
-import textwrap
 
 import pytest
 
@@ -111,16 +110,14 @@ print(failures, head["id"] > 0)
 @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
                     reason="the sanitizer runtime owns operator new in this run")
 def test_allocation_failures_in_cpp_become_memory_errors_and_roll_back(server, dbconfig, db, tmp_path):
-    """Every C++ allocation of a graph insert is made to fail in turn, through a replacement
-    operator new preloaded into a child interpreter: each failure is a MemoryError, the
-    transaction is rolled back and the ids are put back; the next attempt succeeds."""
+    """Each C++ allocation of a graph insert fails in turn (operator new preloaded into a child); the ids
+    are put back and nothing is stored each time, and the next attempt succeeds."""
     db.run("CREATE TABLE head (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20))")
     db.run("CREATE TABLE line (id INT AUTO_INCREMENT PRIMARY KEY, head INT, text VARCHAR(20))")
     source = tmp_path / "shim.cpp"
     source.write_text(SHIM)
     shim = tmp_path / "shim.so"
     subprocess.run(["g++", "-shared", "-fPIC", "-O1", "-o", str(shim), str(source)], check=True)
-    import json
     env = dict(os.environ, LD_PRELOAD=str(shim))
     done = subprocess.run([sys.executable, "-c", SCRIPT, str(shim), json.dumps(dbconfig)],
                           env=env, capture_output=True, text=True, timeout=120)

@@ -3,7 +3,7 @@ import mysql.connector
 import pytest
 
 from brx_sql import Cache, CNXGuard, CNXPool
-from tables import Home, Person, caches, run_threads  # noqa: F401 (fixture)
+from tables import Home, Person, executed, run_threads
 
 
 def make_homes(run, count=3):
@@ -18,10 +18,6 @@ def homes(db):
     return lambda: [i for (i,) in db.query("SELECT id FROM homes ORDER BY id")]
 
 
-def statements(rec):
-    return [entry[1:] for entry in rec.calls("execute")]
-
-
 def test_select_queries_once_then_hits(homes, pool, recorder):
     rec = recorder(pool)
     cache = Cache(rec)
@@ -29,7 +25,7 @@ def test_select_queries_once_then_hits(homes, pool, recorder):
     assert cache.Select(1, "homes", Person, cnx=object(), pool=object()) is first
     second = cache.Select(2, "homes")  # the class registered by the first miss
     assert (type(first), first["name"], type(second), second["name"]) == (Home, "h1", Home, "h2")
-    assert statements(rec) == [("SELECT * FROM `homes` WHERE id = 1", None),
+    assert executed(rec) == [("SELECT * FROM `homes` WHERE id = 1", None),
                                ("SELECT * FROM `homes` WHERE id = 2", None)]
     with pytest.raises(KeyError, match="Table homes has no row with id = 9"):
         cache.Select(9, "homes")
@@ -43,7 +39,7 @@ def test_bulk_load_and_reloads(homes, db, pool, recorder):
     rows = cache.Cache("homes", Home)
     assert rows is cache.CachedTable("homes") and list(tables) == ["homes"]
     assert {k: (type(v), v["id"], v["name"]) for k, v in rows.items()} == {i: (Home, i, "h%d" % i) for i in (1, 2, 3)}
-    assert statements(rec) == [("SELECT * FROM `homes`", None)] and rec.calls("get", "put") == [("get",), ("put",)]
+    assert executed(rec) == [("SELECT * FROM `homes`", None)] and rec.calls("get", "put") == [("get",), ("put",)]
     old_first = rows[1]
     db.run("DELETE FROM homes WHERE id = 2")
     cache.Update("homes")  # reload into the same dict: the deleted row stays
@@ -65,10 +61,10 @@ def test_delete_by_row_object_and_by_identifier(homes, pool, recorder):
     assert sorted(rows) == [3] and homes() == [3]
     cache.Delete(3, "homes", pool=pool)  # a pool argument wins over the cache's own
     assert rows == {} and homes() == []
-    assert statements(rec)[1:] == [("DELETE FROM `homes` WHERE id = %s", (i,)) for i in (1, 2, 99)]
+    assert executed(rec)[1:] == [("DELETE FROM `homes` WHERE id = %s", (i,)) for i in (1, 2, 99)]
 
 
-def test_foreign_key_resolved_through_the_cache(homes, pool, recorder, caches):
+def test_foreign_key_resolved_through_the_cache(homes, pool, recorder):
     rec = recorder(pool)
     Person.CACHE = cache = Cache(rec)
     rows = cache.Cache("homes", Home)

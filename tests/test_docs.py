@@ -1,6 +1,5 @@
-"""The code examples of README.md and docs/*.md run against the test server, in both modes of the
-connector: each file's ```python blocks in order, in one namespace, with the connection settings
-of the examples redirected to the test database. A document added to docs/ is picked up as it is."""
+"""The ```python blocks of README.md and docs/*.md run in order, in one namespace per file, in both connector
+modes, with their connection settings redirected to the test database."""
 import pathlib
 
 import pytest

@@ -2,6 +2,7 @@
 import pytest
 
 import brx_sql
+from tables import idle
 
 
 @pytest.fixture
@@ -39,7 +40,7 @@ def test_each_kind_leaves_connection_usable(pool, table_t, db, statement, expect
         assert result == db.query("SELECT id FROM t WHERE a = 5")[0][0]
     elif expected is not ROWS:  # lastrowid after RETURNING differs between connector modes
         assert result == expected
-    assert len(pool._CNXPool__pool) == 1
+    assert len(idle(pool)) == 1
 
 
 def test_borrowed_connection_commits_once(pool, recorder, table_t, db):

@@ -1,22 +1,17 @@
-"""TableBase.FillForeign against the real server: a deep fill over a graph whose rows point back ends,
-fills every row it reaches and runs as one transaction; shallow fills, present attributes, rows
-reached twice, bad input."""
+"""TableBase.FillForeign against the real server: a deep fill of a graph whose rows point back ends, fills
+every row it reaches, in one transaction; shallow fills, present attributes, rows reached twice, bad input."""
 import re
 
 import mysql.connector
 import pytest
 
-from brx_sql import CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
-from tables import run_threads, store, texts
+from brx_sql import CNXGuard, MultiForeignAttr, TableBase
+from tables import key as foreign, run_threads, store, texts
 
 
 def table(name, columns):
     """A row class for the table "<name>s" with columns id, name and `columns`."""
     return type(name, (TableBase,), {"TABLE_NAME": name.lower() + "s", "COLUMN_NAMES": ["id", "name"] + columns})
-
-
-def foreign(column, table, cls):
-    return ColumnAttribute(column, None, True, table, cls)
 
 
 # Each list attribute is held by rows whose foreign key points back: homes <-> persons (by home_id),

@@ -1,6 +1,5 @@
-"""The reply to a COMMIT lost on the way back (through a relay that forwards the COMMIT and then drops
-the client's connection): the caller gets the connector's error, the objects are put back as after any
-failure, the connection is not given back to the pool, and the server holds what was committed."""
+"""The reply to a COMMIT lost on the way back (a relay forwards the COMMIT, then drops the connection): the
+caller gets the connector's error, objects are put back, the connection stays out of the pool."""
 import pathlib
 
 import mysql.connector
@@ -9,7 +8,7 @@ import pytest
 from brx_sql import Cache, CNXGuard
 from support.doc_blocks import run_document
 from support.proxy import CommitDropProxy
-from tables import CONNECTOR_ERRORS, Home, Person, Pet, caches, graph, ids, tables  # noqa: F401 (fixtures)
+from tables import CONNECTOR_ERRORS, Home, Person, Pet, counts, graph, ids, idle
 
 GUIDE = pathlib.Path(__file__).resolve().parent.parent / "docs" / "failures.md"
 
@@ -33,11 +32,7 @@ def relayed_pool(pools, relayed):
     return pools(**relayed)
 
 
-def counts(tables):
-    return [len(tables(t)) for t in ("homes", "persons", "pets")]
-
-
-def test_lost_commit_reply_fails_the_graph_insert_that_the_server_committed(tables, proxy, relayed_pool, caches):
+def test_lost_commit_reply_fails_the_graph_insert_that_the_server_committed(tables, proxy, relayed_pool):
     cache = Cache(relayed_pool)
     Person.CACHE = Pet.CACHE = cache
     person = graph("rex", "tom")
@@ -49,7 +44,7 @@ def test_lost_commit_reply_fails_the_graph_insert_that_the_server_committed(tabl
     # treated as any failure: ids put back, cache entries gone, the connection not given back
     assert ids(person, person["home_id"], *person.pets) == [0, 0, 0, 0]
     assert all(not rows for rows in cache._Cache__obj_dict.values())
-    assert relayed_pool._CNXPool__pool == []
+    assert idle(relayed_pool) == []
     # ...while the server committed all of it, once
     assert counts(tables) == [1, 1, 2]
     (owner_id, _, _), = tables("persons")
@@ -83,7 +78,7 @@ def test_lost_commit_reply_of_a_caller_held_transaction_and_of_update(tables, pr
         home.Update(pool=relayed_pool)  # one statement: committed by the guard, reply lost
     assert proxy.wait_dropped(2) and home["id"] == home_id
     assert db.query("SELECT COUNT(*) FROM homes") == [(2,)]
-    assert proxy.dropped == 2 and relayed_pool._CNXPool__pool == []
+    assert proxy.dropped == 2 and idle(relayed_pool) == []
 
 
 def test_guide_recipe_stores_once_when_the_commit_reply_is_lost(db, proxy, relayed):

@@ -131,7 +131,6 @@ def test_classes_and_their_namespaces():
     table = brx_sql.TableBase
     assert (table.TABLE_NAME, table.COLUMN_NAMES, table.COLUMN_ATTRIBUTES, table.MULTI_FOREIGN_ATTR,
             table.CACHE, table.POOL, brx_sql.CNXGuard.POOL) == ("table_base", [], {}, {}, None, None, None)
-    assert "__get_pool" not in vars(brx_sql.Cache) and "_Cache__get_pool" in vars(brx_sql.Cache)
 
 
 def test_function_objects():

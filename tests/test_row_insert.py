@@ -3,8 +3,8 @@ puts the row objects back, stored rows that store only what is new, bad input.""
 import mysql.connector
 import pytest
 
-from brx_sql import Cache, CNXGuard, ColumnAttribute
-from tables import ID, Person, Pet, caches, graph, heads, ids, run_threads, tables  # noqa: F401 (fixtures)
+from brx_sql import Cache, CNXGuard
+from tables import ID, Person, Pet, counts, graph, heads, ids, key, run_threads
 
 
 def test_graph_inserts_referenced_rows_first_on_one_connection(tables, pool, recorder):
@@ -21,7 +21,7 @@ def test_graph_inserts_referenced_rows_first_on_one_connection(tables, pool, rec
     assert all(pet["owner_id"] is person for pet in person.pets)
 
 
-def test_failure_in_the_middle_rolls_back_and_restores_objects(tables, pool, db, recorder, caches):
+def test_failure_in_the_middle_rolls_back_and_restores_objects(tables, pool, db, recorder):
     db.run("INSERT INTO pets (name) VALUES ('taken')")
     Person.CACHE = Pet.CACHE = cache = Cache(pool)
     rec = recorder(pool)
@@ -29,12 +29,12 @@ def test_failure_in_the_middle_rolls_back_and_restores_objects(tables, pool, db,
     with pytest.raises(mysql.connector.IntegrityError):
         person.Insert(pool=rec)
     assert rec.calls("commit", "rollback") == [("rollback",)]
-    assert [tables(t) for t in ("homes", "persons")] == [[], []] and len(tables("pets")) == 1
+    assert counts(tables) == [0, 0, 1]
     assert ids(person, person["home_id"], *person.pets) == [0] * 5
     assert cache._Cache__obj_dict == {}  # registrations undone
     person.pets[1]["name"] = "kit"  # fixed and retried: the whole graph is stored
     person.Insert(pool=pool)
-    assert [len(tables(t)) for t in ("homes", "persons", "pets")] == [1, 1, 4]
+    assert counts(tables) == [1, 1, 4]
     assert min(ids(person, person["home_id"], *person.pets)) > 0 and len(cache.CachedTable("pets")) == 3
 
 
@@ -75,14 +75,14 @@ def test_bad_input_leaves_nothing_behind(tables, pool, breaks, error):
     breaks(person)
     with pytest.raises(error):
         person.Insert(pool=pool)
-    assert [tables(t) for t in ("homes", "persons", "pets")] == [[], [], []]
+    assert counts(tables) == [0, 0, 0]
     assert all(row["id"] in (0, None, "0") for row in (person, person.pets[0]))
 
 
 def test_rows_referring_to_each_other_fail_cleanly(tables, pool):
     first, second = Person(name="a"), Person(name="b")
     first["home_id"], second["home_id"] = second, first  # homes made of persons: a ring
-    first.COLUMN_ATTRIBUTES = dict(ID, home_id=ColumnAttribute("home_id", None, True, "persons", Person))
+    first.COLUMN_ATTRIBUTES = dict(ID, home_id=key("home_id", "persons", Person))
     second.COLUMN_ATTRIBUTES = first.COLUMN_ATTRIBUTES
     with pytest.raises(RecursionError):
         first.Insert(pool=pool)

@@ -5,7 +5,7 @@ import re
 import pytest
 
 from brx_sql import CNXGuard, ColumnAttribute, Execute, MultiForeignAttr, TableBase
-from tables import Home, Person, store, tables, texts  # noqa: F401 (fixture)
+from tables import Home, Person, store, texts
 
 SHARED = []  # a mutable default: every row object that takes it gets this very list
 

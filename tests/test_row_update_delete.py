@@ -4,7 +4,7 @@ import mysql.connector
 import pytest
 
 from brx_sql import Cache, CNXGuard
-from tables import Home, Person, caches, graph, heads, ids, tables  # noqa: F401 (fixtures)
+from tables import Home, Person, executed, graph, heads, ids
 
 
 @pytest.fixture
@@ -14,10 +14,6 @@ def stored(tables, pool, db):
     person.Insert(pool=pool)
     db.run("INSERT INTO toys (name, owner_id) VALUES ('ball', %s)", (person["id"],))
     return person
-
-
-def executed(rec):
-    return [entry[1:] for entry in rec.calls("execute")]
 
 
 def test_update_writes_every_column_with_foreign_keys_as_identifiers(stored, tables, pool, db, recorder):
@@ -61,7 +57,7 @@ def test_failed_update_restores_identifiers(stored, tables, pool, db):
 
 
 @pytest.mark.parametrize("with_cache", [False, True])
-def test_delete_removes_row_and_all_multi_foreign_rows(stored, tables, pool, recorder, caches, with_cache):
+def test_delete_removes_row_and_all_multi_foreign_rows(stored, tables, pool, recorder, with_cache):
     rec = recorder(pool)
     if with_cache:
         Person.CACHE = cache = Cache(rec)

@@ -6,7 +6,7 @@ import mysql.connector
 import pytest
 
 import brx_sql
-from tables import Person, graph, tables  # noqa: F401 (fixture)
+from tables import Person, executed, graph
 
 LOGGER = logging.getLogger("brx_sql")
 
@@ -26,7 +26,7 @@ def test_graph_insert_logs_what_is_sent_in_order(tables, pool, recorder, stateme
     rec = recorder(pool)
     person = graph("rex", "tom")
     person.Insert(pool=rec)
-    sent = [entry[1:] for entry in rec.calls("execute")]
+    sent = executed(rec)
     assert len(sent) == 4 and statements() == sent
     assert all(r.levelno == logging.DEBUG for r in caplog.records)
     assert "'rex'" in caplog.records[2].getMessage() and " -- parameters: " in caplog.records[2].getMessage()

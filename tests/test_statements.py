@@ -4,7 +4,7 @@ import mysql.connector
 import pytest
 
 import brx_sql
-from tables import texts
+from tables import idle, texts
 
 G = brx_sql.CNXGuard
 WEIRD = "victim`; DROP TABLE `other"  # would end its quotes if written unescaped
@@ -67,7 +67,7 @@ def test_select_reads_first_row_and_leaves_connection_usable(pool, db):
     with G(None, pool) as cnx:
         assert G.Select(7, "dup", as_tuple, cnx) == (7, 1)
         assert brx_sql.Execute("SELECT 9", cnx) == [(9,)]
-    assert len(pool._CNXPool__pool) == 1  # given back each time, not lost to an unread result
+    assert len(idle(pool)) == 1  # given back each time, not lost to an unread result
 
 
 @pytest.mark.parametrize("ident, row_class, error", [
@@ -160,7 +160,7 @@ def test_create_statement_failures_give_connection_back(pool, recorder, db, name
         brx_sql.GetCreateTableStatement(name, pool=rec)
     assert message is None or str(caught.value) == message
     assert rec.log[-1] == ("put",)
-    assert brx_sql.Execute("SELECT 1", pool=pool) == [(1,)] and len(pool._CNXPool__pool) == 1
+    assert brx_sql.Execute("SELECT 1", pool=pool) == [(1,)] and len(idle(pool)) == 1
 
 
 def test_select_foreign_attr_needs_nothing():

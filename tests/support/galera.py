@@ -21,7 +21,7 @@ import time
 
 import mysql.connector
 
-from support.mariadb import _which, install, log_tail, server_command, server_environment
+from support.mariadb import _which, install, log_tail, query, server_command, server_environment
 
 PROVIDER = "/usr/lib/galera/libgalera_smm.so"
 START_TIMEOUT = 180
@@ -148,13 +148,11 @@ class Node:
         return mysql.connector.connect(**self.settings(), use_pure=True, autocommit=True,
                                        connection_timeout=5, **extra)
 
-    def query(self, sql, params=None):
-        """Runs one statement on this node on a connection of its own; returns the rows."""
-        cnx = self.connect()
+    def query(self, sql, params=None, **extra):
+        """Runs one statement on this node on a connection of its own (`extra`: its settings); returns the rows."""
+        cnx = self.connect(**extra)
         try:
-            cursor = cnx.cursor()
-            cursor.execute(sql, params)
-            return cursor.fetchall() if cursor.with_rows else []
+            return query(cnx, sql, params)
         finally:
             cnx.close()
 

@@ -73,6 +73,16 @@ def log_tail(path, size=4000):
         return "(no log)"
 
 
+def query(cnx, sql, params=None):
+    """Runs one statement on `cnx`; returns its rows (empty when it returns none)."""
+    cursor = cnx.cursor()
+    try:
+        cursor.execute(sql, params)
+        return cursor.fetchall() if cursor.with_rows else []
+    finally:
+        cursor.close()
+
+
 def database_names():
     first = os.environ.get("BRX_TEST_DATABASE", "brx_test")
     return first, first + "_2"
@@ -96,12 +106,7 @@ class Server:
             self._admin = mysql.connector.connect(**self.settings(), use_pure=True, autocommit=True)
             for variable in ("lock_wait_timeout", "innodb_lock_wait_timeout"):
                 self._admin.cursor().execute("SET SESSION %s = %d" % (variable, LOCK_WAIT_TIMEOUT))
-        cursor = self._admin.cursor()
-        try:
-            cursor.execute(sql, params)
-            return cursor.fetchall() if cursor.with_rows else []
-        finally:
-            cursor.close()
+        return query(self._admin, sql, params)
 
     def _leftovers(self):
         """Every client connection to the test databases but the harness's own."""

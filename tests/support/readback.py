@@ -1,6 +1,8 @@
 """A plain autocommit connection for setting tables up and reading results back."""
 import mysql.connector
 
+from support.mariadb import query
+
 
 class ReadBack:
     def __init__(self, settings):
@@ -8,12 +10,7 @@ class ReadBack:
 
     def query(self, sql, params=None):
         """Runs one statement; returns its rows as a list of tuples (empty when it returns none)."""
-        cursor = self.cnx.cursor()
-        try:
-            cursor.execute(sql, params)
-            return cursor.fetchall() if cursor.with_rows else []
-        finally:
-            cursor.close()
+        return query(self.cnx, sql, params)
 
     def run(self, sql, params=None):
         """Runs one statement that returns no rows; returns the cursor's lastrowid."""

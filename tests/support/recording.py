@@ -6,15 +6,17 @@ recorded too). A real connection keeps one wrapper, so identity checks across Ge
 """
 
 
-class _Passing:
-    def __init__(self, real, log):
+class Passing:
+    """Passes every attribute read to `real`; an attribute set on the wrapper replaces the real one."""
+
+    def __init__(self, real, log=None):
         self.real, self._log = real, log
 
     def __getattr__(self, name):
         return getattr(self.real, name)
 
 
-class RecordingCursor(_Passing):
+class RecordingCursor(Passing):
     def execute(self, statement, *params, **kwargs):
         self._log.append(("execute", statement, params[0] if params else None))
         return self.real.execute(statement, *params, **kwargs)
@@ -23,7 +25,7 @@ class RecordingCursor(_Passing):
         return iter(self.real)
 
 
-class RecordingConnection(_Passing):
+class RecordingConnection(Passing):
     def cursor(self, *args, **kwargs):
         self._log.append(("cursor",))
         return RecordingCursor(self.real.cursor(*args, **kwargs), self._log)
