@@ -1,6 +1,7 @@
 """The module frame: attributes, classes, function objects, argument binding, traceback entries, loading."""
 import builtins
 import ctypes
+import importlib.metadata
 import inspect
 import os
 import subprocess
@@ -16,7 +17,7 @@ import brx_sql
 
 MODULE_NAMES = ["__builtins__", "_connector", "_Lock", "CNXPool", "CNXGuard", "Cache", "ColumnAttribute",
                 "MultiForeignAttr", "TableBase", "GetTableNames", "GetCreateTableStatement", "Execute", "LOG_PARAMETERS",
-                "__test__"]
+                "__version__", "__test__"]
 IMPORT_SYSTEM_NAMES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__", "__path__"}
 
 TABLE_BASE_DOC = (" Every derived table must override TABLE_NAME and COLUMN_NAMES.\n\tIf derived table has foreign "
@@ -115,6 +116,10 @@ def test_module_attributes():
     assert brx_sql.__test__ == {}
     assert brx_sql.__name__ == "brx_sql" and brx_sql.__file__ == brx_sql.__spec__.origin
     assert brx_sql.__package__ == "" and not hasattr(brx_sql, "__path__")
+
+
+def test_version_is_the_installed_distributions():
+    assert brx_sql.__version__ == importlib.metadata.version("brx_sql")
 
 
 def test_classes_and_their_namespaces():

@@ -100,6 +100,16 @@ bool import_lock(PyObject* module) {
     return PyObject_SetAttrString(module, "_Lock", lock.get()) == 0;
 }
 
+// The distribution's version, handed over by the build (see CMakeLists.txt).
+#ifndef BRX_VERSION
+#error "BRX_VERSION is defined by the CMake build, from the version in pyproject.toml"
+#endif
+
+bool bind_version(PyObject* module) {
+    Ref version = Ref::steal(PyUnicode_FromString(BRX_VERSION));
+    return version && PyObject_SetAttr(module, py::dunder_version(), version.get()) == 0;
+}
+
 bool register_in_module_table(PyObject* module) {
     PyObject* modules = PyImport_GetModuleDict();
     PyObject* present = PyDict_GetItemWithError(modules, py::brx_sql());
@@ -117,7 +127,7 @@ bool exec_steps(PyObject* module) {
     if (!check_builtins()) return false;
     if (!import_connector(module) || !import_lock(module)) return false;
     if (!bind_classes(module) || !bind_functions(module)) return false;
-    if (!bind_statement_log(module)) return false;
+    if (!bind_statement_log(module) || !bind_version(module)) return false;
     Ref test = Ref::steal(PyDict_New());
     return test && PyObject_SetAttrString(module, "__test__", test.get()) == 0;
 }

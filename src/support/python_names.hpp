@@ -81,6 +81,7 @@ inline PyObject* dunder_enter() { return "__enter__"_id; }
 inline PyObject* dunder_exit() { return "__exit__"_id; }
 inline PyObject* dunder_getitem() { return "__getitem__"_id; }
 inline PyObject* dunder_name() { return "__name__"_id; }
+inline PyObject* dunder_version() { return "__version__"_id; }
 inline PyObject* _Lock() { return "_Lock"_id; }
 inline PyObject* append() { return "append"_id; }
 inline PyObject* AttributeError() { return "AttributeError"_id; }
