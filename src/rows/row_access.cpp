@@ -135,7 +135,7 @@ int foreign_flag_in(PyObject* attributes, PyObject* name) {
         descriptor = Ref::steal(PyObject_GetItem(attributes, name));
         if (!descriptor) return -1;
     }
-    Ref flag = get_attr(descriptor.get(), py::isForeignKey());
+    Ref flag = get_own_attr(descriptor.get(), py::isForeignKey());
     return flag ? truth(flag.get()) : -1;
 }
 
