@@ -1,4 +1,7 @@
 """Cache against the real server: loading, hits without queries, deletions, reloads, bad input."""
+import gc
+import weakref
+
 import mysql.connector
 import pytest
 
@@ -89,6 +92,34 @@ def test_failures_leave_rows_and_connections_usable(homes, db, pool):
     with pytest.raises(mysql.connector.Error):
         cache.Refresh("homes")  # a failed reload leaves what was loaded
     assert cache.CachedTable("homes") is rows and sorted(rows) == [1, 2, 3]
+
+
+@pytest.mark.parametrize("fails", [False, True])
+def test_loaded_rows_are_left_to_the_collector(homes, pool, fails):
+    """Rows built by a load are tracked again when it ends, however it ends: cycles through them are freed."""
+    built = []
+
+    class Cyclic(Home):
+        def __init__(self, *values):
+            Home.__init__(self, *values)
+            self.me = self  # a cycle only the collector can free
+            built.append(weakref.ref(self))
+            assert gc.is_tracked(self)
+            if fails and values[0] == 3:
+                raise RuntimeError("bad row")
+
+    cache = Cache(pool)
+    if fails:
+        with pytest.raises(RuntimeError, match="bad row"):
+            cache.Cache("homes", Cyclic)
+    else:
+        cache.Cache("homes", Cyclic)
+    rows = cache.CachedTable("homes")
+    assert sorted(rows) == ([1, 2] if fails else [1, 2, 3]) and all(gc.is_tracked(row) for row in rows.values())
+    del rows
+    cache.ClearTable("homes")
+    gc.collect()
+    assert len(built) == 3 and [ref() for ref in built] == [None] * 3
 
 
 @pytest.mark.parametrize("call, error, message", [

@@ -169,6 +169,64 @@ def test_item_read_when_a_setting_changes_between_reads(replace):
         assert row["home"] == 6
 
 
+class FlagProperty:
+    """A class attribute isForeignKey that wins over the descriptor's own field."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __get__(self, obj, owner=None):
+        return self.value
+
+    def __set__(self, obj, value):
+        raise AttributeError("read-only")
+
+
+@pytest.mark.parametrize("change, resolved", [
+    ("flag off", False), ("flag on", True), ("flag deleted", None), ("flag a truthy object", True),
+    ("descriptor replaced", True), ("descriptor removed", False), ("descriptor dict replaced", True),
+    ("descriptor class replaced", False), ("class flag property", False), ("key a str subclass", True),
+])
+def test_item_read_follows_the_foreign_key_flag_changed_between_reads(change, resolved):
+    """Read after read of the same column, the flag is the descriptor's as it is now."""
+    described = type("Described", (ColumnAttribute,), {}) if change == "class flag property" else ColumnAttribute
+    descriptor = described("home", None, change != "flag on", "homes", None)
+    attributes = {"home": descriptor}
+    cls = row_class(["id", "home"], attributes, CACHE=StubCache())
+    row = cls(1, 5)
+    for _ in range(3):  # the same answer read after read, before the change
+        assert row["home"] == (("looked up", "homes", 5) if change != "flag on" else 5)
+    row["home"] = 6
+    if change == "flag off":
+        descriptor.isForeignKey = 0
+    elif change == "flag on":
+        descriptor.isForeignKey = 1
+        descriptor.foreignTableName, descriptor.foreignClass = "homes", None
+    elif change == "flag deleted":
+        del descriptor.isForeignKey
+    elif change == "flag a truthy object":
+        descriptor.isForeignKey = ["yes"]
+    elif change == "descriptor replaced":
+        attributes["home"] = ColumnAttribute("home", None, True, "others", None)
+    elif change == "descriptor removed":
+        del attributes["home"]
+    elif change == "descriptor dict replaced":
+        descriptor.__dict__ = {"isForeignKey": True, "foreignTableName": "others", "foreignClass": None}
+    elif change == "descriptor class replaced":
+        descriptor.__class__ = type("Described", (), {"isForeignKey": FlagProperty(False)})
+    elif change == "class flag property":
+        described.isForeignKey = FlagProperty(0)
+    else:
+        attributes.clear()
+        attributes[hostile_str()("home")] = ColumnAttribute("home", None, True, "others", None)
+    if resolved is None:
+        with pytest.raises(AttributeError, match="isForeignKey"):
+            row["home"]
+        return
+    table = "homes" if change in ("flag off", "flag on", "flag a truthy object") else "others"
+    assert row["home"] == (("looked up", table, 6) if resolved else 6)
+
+
 def test_item_read_follows_getitem_replaced_on_the_class_or_a_base():
     base = row_class(["id", "name"])
     sub = type("Sub", (base,), {})

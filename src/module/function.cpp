@@ -161,6 +161,14 @@ Ref make_defaults(const Signature& spec) {
 
 PyTypeObject* FunctionType = nullptr;
 
+namespace {
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+constexpr unsigned long immutable_type_flag = Py_TPFLAGS_IMMUTABLETYPE;
+#else
+constexpr unsigned long immutable_type_flag = 0;
+#endif
+}  // namespace
+
 PyObject* call_positional(Function& fn, PyObject* const* args, Py_ssize_t nargs) {
     Args bound;
     if (bind_positional(fn, args, nargs, bound)) return run_body(fn, bound);
@@ -182,9 +190,11 @@ bool ready_function_type() {
         {Py_tp_descr_get, reinterpret_cast<void*>(function_descr_get)},
         {0, nullptr},
     };
+    // Immutable like the interpreter's own function types: the interpreter
+    // then specializes method loads (obj.Method(...)) that find one of these.
     static PyType_Spec spec = {
         "brx_sql.function", sizeof(Function), 0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR, slots,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR | immutable_type_flag, slots,
     };
     FunctionType = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
     return FunctionType != nullptr;

@@ -26,6 +26,17 @@ bool names_the_store(PyObject* name) {
            (PyUnicode_GET_LENGTH(name) == PyUnicode_GET_LENGTH(store_name) && PyUnicode_Compare(name, store_name) == 0);
 }
 
+// The column store of an instance dict that holds nothing else: read off its
+// only entry when that entry's key is the interned name itself, which is how
+// the constructor stores it; a lookup otherwise.
+PyObject* sole_store(PyObject* dict) {
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    if (PyDict_Next(dict, &pos, &key, &value) && key == py::row_column_values()) return value;
+    return PyDict_GetItemWithError(dict, py::row_column_values());
+}
+
 }  // namespace
 
 PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
@@ -46,7 +57,7 @@ PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
     const unsigned int version = snapshot->version;
     Ref attributes = Ref::borrow(snapshot->column_attributes);
     Ref held_dict = Ref::borrow(dict);
-    Ref store = Ref::borrow(PyDict_GetItemWithError(dict, py::row_column_values()));
+    Ref store = Ref::borrow(sole_store(dict));
     if (!store || !PyDict_CheckExact(store.get())) {
         if (PyErr_Occurred()) PyErr_Clear();
         return PlainRead::NotPlain;  // only the lookup of the store was made: nothing to undo

@@ -67,6 +67,19 @@ bool unpack_pair(PyObject* item, Ref (&out)[2]) {
     return !PyErr_Occurred();
 }
 
+Ref get_own_attr(PyObject* obj, PyObject* name) {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (internals::kFastPaths && type->tp_getattro == PyObject_GenericGetAttr && PyUnicode_CheckExact(name) &&
+        !internals::type_lookup(type, name)) {
+        PyObject* dict = internals::instance_dict(obj);
+        if (dict && PyDict_CheckExact(dict)) {
+            if (PyObject* value = PyDict_GetItemWithError(dict, name)) return Ref::borrow(value);
+            if (PyErr_Occurred()) return {};
+        }
+    }
+    return get_attr(obj, name);  // and its AttributeError when absent
+}
+
 int lookup_attribute(PyObject* obj, PyObject* name, Ref& out) {
     if (!PyUnicode_Check(name)) {
         PyErr_SetString(PyExc_TypeError, "hasattr(): attribute name must be string");
