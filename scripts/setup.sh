@@ -6,8 +6,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # BRX_VENV selects another venv (the sanitized build has its own); BRX_CMAKE_DEFINES holds
 # extra CMake definitions for the build, separated by spaces (for example "BRX_SANITIZE=ON").
 VENV="${BRX_VENV:-$ROOT/.venv}"
-# The connector version the tests are pinned to: later releases' C extension needs a newer OpenSSL.
-CONNECTOR_PIN="mysql-connector-python==9.7.0"
+# The connector release the tests are pinned to (its C extension loads on Debian 12); BRX_CONNECTOR_PIN
+# installs another one, as scripts/ci/connector_matrix.sh does.
+CONNECTOR_PIN="${BRX_CONNECTOR_PIN:-mysql-connector-python==9.7.0}"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

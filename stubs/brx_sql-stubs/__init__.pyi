@@ -27,6 +27,7 @@ __test__: dict[str, Any]
 # Whether the DEBUG log of the logger "brx_sql" shows each statement's
 # parameters beside its text; read at each logged statement.
 LOG_PARAMETERS: bool
+__version__: str
 
 class CNXPool:
     # Every keyword goes to mysql.connector.connect, unchanged, for each new connection.
