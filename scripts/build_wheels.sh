@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the sdist, then from it one wheel per CPython interpreter found on this machine (3.10 or
+# Builds the sdist, then from it one wheel per CPython interpreter found on this machine (3.9 or
 # newer, with its headers; none is downloaded), into dist/. Each wheel is then installed into a
 # fresh venv with the test tools and the pinned connector (or the newest one the interpreter can
 # have), and the suite (without the cluster tests) runs from a copy of tests/ outside the
@@ -27,7 +27,7 @@ status=0
 for python in /usr/bin/python3.* /usr/local/bin/python3.* "$HOME"/.pyenv/versions/*/bin/python3.*; do
     [[ "$python" =~ python3\.[0-9]+$ && -x "$python" ]] || continue
     tag="$("$python" -c 'import sys, sysconfig, os
-ok = sys.version_info >= (3, 10) and os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h"))
+ok = sys.version_info >= (3, 9) and os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h"))
 print("cp%d%d" % sys.version_info[:2] if ok else "")')" || continue
     [ -n "$tag" ] && [ -z "${seen[$tag]:-}" ] || continue
     seen[$tag]=1

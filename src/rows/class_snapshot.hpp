@@ -29,8 +29,11 @@ struct ClassSnapshot {
     explicit operator bool() const { return type != nullptr; }
     // True while `self`'s class is still the snapshot's class at the same
     // version: then the borrowed pointers are still the class's attributes.
+    // The validity is checked too: before 3.10 an assignment only marks the
+    // tag invalid and leaves its number in place.
     bool current(PyObject* self) const {
-        return type && Py_TYPE(self) == type && internals::version_tag(type) == version;
+        return type && Py_TYPE(self) == type && internals::version_tag(type) == version &&
+               internals::has_valid_version(type);
     }
 };
 
