@@ -73,6 +73,9 @@ Ref get_own_attr(PyObject* obj, PyObject* name) {
         !internals::type_lookup(type, name)) {
         PyObject* dict = internals::instance_dict(obj);
         if (dict && PyDict_CheckExact(dict)) {
+            // Held through the lookup, as the generic one does: a key's __eq__
+            // may replace the object's dict and free this one mid-lookup.
+            const Ref held = Ref::borrow(dict);
             if (PyObject* value = PyDict_GetItemWithError(dict, name)) return Ref::borrow(value);
             if (PyErr_Occurred()) return {};
         }
