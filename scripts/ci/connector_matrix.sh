@@ -9,7 +9,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/../setup.sh"
 setup_everything
 cd "$ROOT"
 
-RELEASES=("$CONNECTOR_PIN" "mysql-connector-python==9.4.0" "mysql-connector-python>=26")
+# The oldest release is read from the package's own requirement, so the two cannot drift apart.
+OLDEST="$(sed -n 's/.*"mysql-connector-python>=\([0-9.]*\)".*/\1/p' pyproject.toml)"
+[ -n "$OLDEST" ] || { echo "no lower bound of mysql-connector-python in pyproject.toml" >&2; exit 1; }
+RELEASES=("$CONNECTOR_PIN" "mysql-connector-python==$OLDEST" "mysql-connector-python>=26")
 WHEELS="$VENV/connector-matrix-wheel"
 rm -rf "$WHEELS"
 "$VENV/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps \
