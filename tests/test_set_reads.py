@@ -111,7 +111,7 @@ def test_query_is_in_the_statement_log(rentals, pool, caplog):
     caplog.set_level(logging.DEBUG, logger="brx_sql")
     Query("SELECT name FROM languages WHERE id = %s", (2,), pool=pool)
     assert [r.args for r in caplog.records if r.name == "brx_sql"] == [
-        ("SELECT name FROM languages WHERE id = %s", (2,))]
+        ("SELECT name FROM languages WHERE id = %s", (2,)), ("COMMIT",)]
 
 
 # ---------------------------------------------------------------- FillForeignMany: results
