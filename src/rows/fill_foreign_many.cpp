@@ -14,6 +14,7 @@
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
+#include "support/deferred_tracking.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 
@@ -116,11 +117,13 @@ Ref id_list(const std::vector<std::string>& ids, std::size_t begin, std::size_t 
 // row object per result row with `row_class(*row)`, calling
 // on_object(row, obj). The one place these reads turn rows into objects.
 template <class OnObject>
-bool read_rows(PyObject* cnx, PyObject* statement, PyObject* row_class, OnObject&& on_object) {
+bool read_rows(PyObject* cnx, PyObject* statement, PyObject* row_class, DeferredTracking& tracking,
+               OnObject&& on_object) {
     Ref cursor = open_cursor(cnx);
     if (!cursor || !execute_statement(cursor.get(), statement)) return false;
     return for_each_row(cursor.get(), [&](PyObject* row) {
         Ref obj = call_with_row(row_class, row);
+        if (obj) tracking.defer_row(obj.get());
         return obj && on_object(row, obj) ? RowStep::Next : RowStep::Fail;
     });
 }
@@ -249,6 +252,9 @@ public:
 private:
     PyObject* cnx_ = nullptr;
     PyObject* table_base_;
+    // Declared first of the members that hold rows, so destroyed last: every
+    // row made is tracked again before any is let go.
+    DeferredTracking tracking_;
     std::vector<Change> changes_;
     // Every row object this call has reached or made, by class, table and
     // identifier: each row is one object within the call.
@@ -423,7 +429,7 @@ private:
             Ref ids = id_list(lookup.ids, begin, end);
             Ref statement = ids ? select_by_ids_text(lookup.table.get(), ids.get()) : Ref();
             if (!statement) return false;
-            const bool read = read_rows(cnx_, statement.get(), lookup.row_class.get(), [&](PyObject* row, Ref& obj) {
+            const bool read = read_rows(cnx_, statement.get(), lookup.row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
                 Ref id = Ref::steal(PySequence_GetItem(row, 0));
                 std::string id_string;
                 if (!id || !id_text(id.get(), id_string)) return false;
@@ -491,7 +497,7 @@ private:
             Ref statement =
                 id_text_list ? select_by_column_in_text(table.get(), foreign_name.get(), id_text_list.get()) : Ref();
             if (!statement) return false;
-            const bool read = read_rows(cnx_, statement.get(), row_class.get(), [&](PyObject* row, Ref& obj) {
+            const bool read = read_rows(cnx_, statement.get(), row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
                 Ref id = Ref::steal(PySequence_GetItem(row, 0));
                 Ref parent_id = id ? Ref::steal(PySequence_GetItem(row, back_index)) : Ref();
                 std::string id_string, parent_string;

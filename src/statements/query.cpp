@@ -4,6 +4,7 @@
 #include "statements/cursor.hpp"
 #include "statements/statement_methods.hpp"
 #include "support/calls.hpp"
+#include "support/deferred_tracking.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 
@@ -40,6 +41,7 @@ Ref query(Bound<sig::query> args) {
     }
     Ref params = statement_params(args.get<"params">());
     if (!params) return {};
+    DeferredTracking tracking;  // the row objects, until they are handed out
     return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor) return {};
@@ -52,6 +54,7 @@ Ref query(Bound<sig::query> args) {
             Ref item = row_class != Py_None ? call_with_row(row_class, row)
                        : PyTuple_Check(row)    ? Ref::borrow(row)
                                                : Ref::steal(PySequence_Tuple(row));
+            if (item && row_class != Py_None) tracking.defer_row(item.get());
             return item && PyList_Append(rows.get(), item.get()) == 0 ? RowStep::Next : RowStep::Fail;
         });
         if (!read || !skip_further_results(cursor.get())) return {};
