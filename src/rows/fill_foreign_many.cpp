@@ -324,7 +324,7 @@ private:
     }
 
     bool take_step(PyObject* name, const std::vector<Ref>& objects, std::vector<Ref>& reached) {
-        std::vector<std::pair<PyObject*, std::vector<PyObject*>>> keys, lists;
+        Groups keys, lists;
         std::vector<Ref> descriptors;
         for (auto& [cls, rows] : by_class(objects)) {
             Ref descriptor;
@@ -341,8 +341,7 @@ private:
 
     // A foreign-key column step: the identifiers still held as integers,
     // read with one statement per referenced table and class.
-    bool follow_keys(PyObject* name, const std::vector<std::pair<PyObject*, std::vector<PyObject*>>>& groups,
-                     std::vector<Ref>& reached) {
+    bool follow_keys(PyObject* name, const Groups& groups, std::vector<Ref>& reached) {
         struct Waiting {
             PyObject* row;
             Ref store;
@@ -442,7 +441,8 @@ private:
     }
 
     // A multi-foreign attribute step: the children of every row of one class
-    // that does not hold the attribute yet, read with one statement.
+    // that does not hold the attribute yet, read with one statement (rows of
+    // several classes at one step: one statement per class).
     bool load_lists(PyObject* name, PyObject* descriptor, const std::vector<PyObject*>& rows, std::vector<Ref>& reached) {
         Ref foreign_name = get_attr(descriptor, py::foreign_name());
         Ref table = foreign_name ? get_attr(descriptor, py::foreign_attr_table()) : Ref();
