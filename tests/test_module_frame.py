@@ -16,7 +16,8 @@ import pytest
 import brx_sql
 
 MODULE_NAMES = ["__builtins__", "_connector", "_Lock", "CNXPool", "CNXGuard", "Cache", "ColumnAttribute",
-                "MultiForeignAttr", "TableBase", "GetTableNames", "GetCreateTableStatement", "Execute", "LOG_PARAMETERS",
+                "MultiForeignAttr", "TableBase", "GetTableNames", "GetCreateTableStatement", "Execute", "Query",
+                "FillForeignMany", "LOG_PARAMETERS",
                 "__version__", "__test__"]
 IMPORT_SYSTEM_NAMES = {"__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__", "__path__"}
 
@@ -72,6 +73,8 @@ SIGNATURES = {
     "GetTableNames": "(cnx=None, pool=None)",
     "GetCreateTableStatement": "(table, cnx=None, pool=None)",
     "Execute": "(statement, cnx=None, pool=None)",
+    "Query": "(statement, params=None, _class=None, cnx=None, pool=None)",
+    "FillForeignMany": "(rows, paths, cnx=None, pool=None)",
 }
 CLASS_ATTRIBUTES = {"CNXGuard": ["POOL"],
                     "TableBase": ["TABLE_NAME", "COLUMN_NAMES", "COLUMN_ATTRIBUTES", "MULTI_FOREIGN_ATTR", "CACHE",

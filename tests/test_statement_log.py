@@ -27,7 +27,7 @@ def test_graph_insert_logs_what_is_sent_in_order(tables, pool, recorder, stateme
     person = graph("rex", "tom")
     person.Insert(pool=rec)
     sent = executed(rec)
-    assert len(sent) == 4 and statements() == sent
+    assert len(sent) == 4 and statements() == sent + [("COMMIT", None)]  # the guard's end is logged too
     assert all(r.levelno == logging.DEBUG for r in caplog.records)
     assert "'rex'" in caplog.records[2].getMessage() and " -- parameters: " in caplog.records[2].getMessage()
 
@@ -39,12 +39,13 @@ def test_parameters_left_out_when_switched_off(tables, pool, statements, caplog)
     brx_sql.CNXGuard.Select(person["id"], "persons", Person, pool=pool)
     logged = statements()
     assert [text.split(" VALUES")[0].split(" WHERE")[0] for text, _ in logged] == [
-        "INSERT INTO `homes`", "INSERT INTO `persons`", "INSERT INTO `pets`", "SELECT * FROM `persons`"]
+        "INSERT INTO `homes`", "INSERT INTO `persons`", "INSERT INTO `pets`", "COMMIT", "SELECT * FROM `persons`",
+        "COMMIT"]
     assert all(params is None for _, params in logged)
     assert not any("secret-pet" in r.getMessage() for r in caplog.records)
     brx_sql.LOG_PARAMETERS = True  # read at each statement
     brx_sql.CNXGuard.Delete(person["id"], "persons", pool=pool)
-    assert statements()[-1] == ("DELETE FROM `persons` WHERE id = %s", (person["id"],))
+    assert statements()[-2:] == [("DELETE FROM `persons` WHERE id = %s", (person["id"],)), ("COMMIT", None)]
 
 
 def test_nothing_logged_unless_enabled_for_debug(tables, pool, statements):
@@ -65,7 +66,20 @@ def test_nothing_logged_unless_enabled_for_debug(tables, pool, statements):
 def test_statement_the_server_refuses_is_logged_before_it_fails(tables, pool, statements):
     with pytest.raises(mysql.connector.ProgrammingError):
         brx_sql.Execute("SELEC 1", pool=pool)
-    assert statements() == [("SELEC 1", None)]
+    assert statements() == [("SELEC 1", None)]  # no transaction was open: nothing to roll back
+
+
+def test_the_guards_commit_and_rollback_are_logged(tables, pool, statements):
+    with brx_sql.CNXGuard(None, pool) as cnx:
+        brx_sql.Query("SELECT * FROM homes", cnx=cnx)
+    with pytest.raises(ZeroDivisionError):
+        with brx_sql.CNXGuard(None, pool) as cnx:
+            brx_sql.Query("SELECT * FROM homes WHERE id = %s", (1,), cnx=cnx)
+            1 / 0
+    with brx_sql.CNXGuard(None, pool) as cnx:  # nothing read: no transaction to end
+        pass
+    assert statements() == [("SELECT * FROM homes", None), ("COMMIT", None),
+                            ("SELECT * FROM homes WHERE id = %s", (1,)), ("ROLLBACK", None)]
 
 
 def test_off_by_default(tables, pool, caplog):

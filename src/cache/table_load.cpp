@@ -7,47 +7,13 @@
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
+#include "support/deferred_tracking.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 
-#include <vector>
-
 namespace brx {
 namespace {
-
-// The row objects a load builds are kept out of the collector's sight until
-// the load ends. Each is a new container, so as the table grows the collector
-// would scan them again and again, in collections of the whole heap that
-// cannot free any of them (the cache holds them all). They are handed back,
-// together, before the load returns, however it ends; until then nothing of
-// theirs can be freed too early, since an untracked object only ever keeps
-// what it refers to alive.
-class DeferredTracking {
-public:
-    DeferredTracking() = default;
-    DeferredTracking(const DeferredTracking&) = delete;
-    DeferredTracking& operator=(const DeferredTracking&) = delete;
-    ~DeferredTracking() {
-        if (held_.empty()) return;
-        StashedError failure;  // dropping the last references may run code
-        for (Ref& obj : held_)
-            if (!PyObject_GC_IsTracked(obj.get())) PyObject_GC_Track(obj.get());
-        held_.clear();
-    }
-    void defer(PyObject* obj) {
-        if (!PyObject_IS_GC(obj) || !PyObject_GC_IsTracked(obj)) return;
-        try {
-            held_.push_back(Ref::borrow(obj));
-        } catch (...) {
-            return;  // no room to remember it: it stays tracked
-        }
-        PyObject_GC_UnTrack(obj);
-    }
-
-private:
-    std::vector<Ref> held_;
-};
 
 // rows[row[0]] = row_class(*row)
 bool add_row(PyObject* rows, PyObject* row_class, PyObject* row, DeferredTracking& tracking) {

@@ -2,6 +2,7 @@
 // connection itself, it ends the transaction and gives the connection back.
 #include "connections/pool_guard_methods.hpp"
 #include "module/module_state.hpp"
+#include "statements/statement_log.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
@@ -56,8 +57,14 @@ Ref guard_exit(Bound<sig::guard_exit> args) {
     const int open = truth(in_transaction.get());
     if (open < 0) return {};
     if (open) {
-        PyObject* end = exception_type == Py_None ? py::commit() : py::rollback();
-        if (!call_method(cnx.get(), end, {})) return {};
+        const bool commit = exception_type == Py_None;
+        // The statement log shows how each borrowed block ended, as the
+        // COMMIT or ROLLBACK the connector sends for these calls. A failure
+        // of the log itself must not keep the connection from being ended
+        // and given back: it is reported as unraisable, as logging's own
+        // handler errors are printed and not raised.
+        if (!log_statement(commit ? "COMMIT"_id : "ROLLBACK"_id, nullptr)) PyErr_WriteUnraisable(self);
+        if (!call_method(cnx.get(), commit ? py::commit() : py::rollback(), {})) return {};
     }
     Ref pool = get_attr(self, py::guard_pool());
     if (!pool) return {};

@@ -67,6 +67,8 @@ const Spec kSpecs[] = {
     callable<sig::get_table_names, get_table_names>(),
     callable<sig::get_create_table_statement, get_create_table_statement>(),
     callable<sig::execute, execute>(),
+    callable<sig::query, query>(),
+    callable<sig::fill_foreign_many, fill_foreign_many>(),
 };
 
 }  // namespace

@@ -7,43 +7,38 @@
 #include "support/python_names.hpp"
 
 namespace brx {
-namespace {
 
-// 1 when item read of `column` would look the identifier `id` up in the
-// database, 0 when it would not, -1 on failure. Follows item read's own order:
-// an attribute of that name wins, then the column, then its foreign-key flag,
-// then the cache.
-int needs_lookup(PyObject* row, PyObject* column, PyObject* store, Ref& id) {
-    if (!PyUnicode_Check(column)) return 0;  // item read reports it
+// Follows item read's own order: an attribute of that name wins, then the
+// column, then its foreign-key flag, then the cache.
+ForeignRead foreign_read(PyObject* row, PyObject* column, PyObject* store, Ref& id, Ref& cache) {
+    if (!PyUnicode_Check(column)) return ForeignRead::AsStored;  // item read reports it
     id = Ref::steal(PyObject_GetItem(store, column));
     if (!id) {
         PyErr_Clear();  // item read reports a column missing from the store
-        return 0;
+        return ForeignRead::AsStored;
     }
-    if (!PyLong_Check(id.get())) return 0;
+    if (!PyLong_Check(id.get())) return ForeignRead::AsStored;
     Ref attribute;
     const int shadowed = lookup_attribute(row, column, attribute);
-    if (shadowed != 0) return shadowed < 0 ? -1 : 0;
+    if (shadowed != 0) return shadowed < 0 ? ForeignRead::Failed : ForeignRead::AsStored;
     Ref column_names = get_attr(row, py::COLUMN_NAMES());
-    if (!column_names) return -1;
+    if (!column_names) return ForeignRead::Failed;
     const int is_column = contains_name(column_names.get(), column);
-    if (is_column <= 0) return is_column;
+    if (is_column <= 0) return is_column < 0 ? ForeignRead::Failed : ForeignRead::AsStored;
     Ref foreign = call_method(row, py::row_is_foreign_key(), {column});
     const int is_foreign = foreign ? truth(foreign.get()) : -1;
-    if (is_foreign <= 0) return is_foreign;
-    Ref cache = get_attr(row, py::CACHE());
-    if (!cache) return -1;
-    return cache.get() == Py_None;
+    if (is_foreign <= 0) return is_foreign < 0 ? ForeignRead::Failed : ForeignRead::AsStored;
+    cache = get_attr(row, py::CACHE());
+    if (!cache) return ForeignRead::Failed;
+    return cache.get() == Py_None ? ForeignRead::Database : ForeignRead::Cache;
 }
-
-}  // namespace
 
 bool resolve_foreign_on(PyObject* row, PyObject* column, PyObject* cnx) {
     Ref store = column_store(row);
     if (!store) return false;
-    Ref id;
-    const int lookup = needs_lookup(row, column, store.get(), id);
-    if (lookup <= 0) return lookup == 0;
+    Ref id, cache;
+    const ForeignRead read = foreign_read(row, column, store.get(), id, cache);
+    if (read != ForeignRead::Database) return read != ForeignRead::Failed;
     Ref table, row_class;
     if (!foreign_target(row, column, table, row_class)) return false;
     Ref guard_class = global(py::CNXGuard());

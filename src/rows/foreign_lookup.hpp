@@ -9,6 +9,16 @@
 
 namespace brx {
 
+// What item read of `column` does with the value held in the column store
+// `store` of `row`.
+enum class ForeignRead {
+    Failed,    // an exception is set
+    AsStored,  // returns the value (or reports an error) without a lookup
+    Database,  // looks the identifier `id` up with CNXGuard.Select
+    Cache,     // looks the identifier `id` up with `cache`.Select
+};
+ForeignRead foreign_read(PyObject* row, PyObject* column, PyObject* store, Ref& id, Ref& cache);
+
 // When item read of `column` would look a stored identifier up in the
 // database (a foreign-key column holding an int, no cache), looks it up with
 // CNXGuard.Select on `cnx` and keeps the row object in the column, as item read

@@ -143,4 +143,12 @@ inline constexpr Signature table_update{
 }  // namespace sig
 Ref table_update(Bound<sig::table_update> args);
 
+namespace sig {
+inline constexpr Signature fill_foreign_many{
+    .owner = nullptr, .name = "FillForeignMany", .kind = Kind::Function,
+    .params = {{{"rows"}, {"paths"}, {"cnx", kNone}, {"pool", kNone}}},
+};
+}  // namespace sig
+Ref fill_foreign_many(Bound<sig::fill_foreign_many> args);
+
 }  // namespace brx

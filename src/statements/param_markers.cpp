@@ -58,6 +58,8 @@ Ref params_by_position(PyObject* params, Py_ssize_t markers) {
 }  // namespace
 
 bool escape_names_for_params(Ref& text, Ref& params) {
+    // Mapping parameters (a caller's "%(name)s" markers) go to the connector as given.
+    if (PyDict_Check(params.get())) return true;
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
     if (!utf8) return false;

@@ -78,4 +78,12 @@ inline constexpr Signature execute{
 }  // namespace sig
 Ref execute(Bound<sig::execute> args);
 
+namespace sig {
+inline constexpr Signature query{
+    .owner = nullptr, .name = "Query", .kind = Kind::Function,
+    .params = {{{"statement"}, {"params", kNone}, {"_class", kNone}, {"cnx", kNone}, {"pool", kNone}}},
+};
+}  // namespace sig
+Ref query(Bound<sig::query> args);
+
 }  // namespace brx

@@ -55,6 +55,14 @@ Ref select_by_column_text(PyObject* table, PyObject* column, PyObject* id) {
     return with_table_and_column("SELECT * FROM `%s` WHERE `%s` = %d"_id, table, column, id);
 }
 
+Ref select_by_ids_text(PyObject* table, PyObject* ids) {
+    return with_table("SELECT * FROM `%s` WHERE id IN (%s)"_id, table, ids);
+}
+
+Ref select_by_column_in_text(PyObject* table, PyObject* column, PyObject* ids) {
+    return with_table_and_column("SELECT * FROM `%s` WHERE `%s` IN (%s) ORDER BY id"_id, table, column, ids);
+}
+
 namespace {
 // "3, 5": each identifier by the "%d" conversion.
 Ref identifier_list(PyObject* ids) {

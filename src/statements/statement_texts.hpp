@@ -29,5 +29,10 @@ Ref select_by_column_text(PyObject* table, PyObject* column, PyObject* id);
 Ref delete_by_column_text(PyObject* table, PyObject* column, PyObject* id, PyObject* kept = nullptr);
 // SELECT id FROM `t` WHERE `c` = 7, with `kept` as for delete_by_column_text
 Ref select_ids_by_column_text(PyObject* table, PyObject* column, PyObject* id, PyObject* kept = nullptr);
+// SELECT * FROM `t` WHERE id IN (3, 5), `ids` the list text "3, 5" made of
+// decimal integers by the caller (never of arbitrary objects)
+Ref select_by_ids_text(PyObject* table, PyObject* ids);
+// SELECT * FROM `t` WHERE `c` IN (3, 5) ORDER BY id, `ids` as above
+Ref select_by_column_in_text(PyObject* table, PyObject* column, PyObject* ids);
 
 }  // namespace brx

@@ -59,6 +59,7 @@ inline PyObject* Insert() { return "Insert"_id; }
 inline PyObject* Put() { return "Put"_id; }
 inline PyObject* Refresh() { return "Refresh"_id; }
 inline PyObject* Select() { return "Select"_id; }
+inline PyObject* TableBase() { return "TableBase"_id; }
 inline PyObject* Update() { return "Update"_id; }
 
 // Names of the connector, its connections and cursors.

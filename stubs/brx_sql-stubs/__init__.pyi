@@ -7,7 +7,7 @@
 # returns and uses only its cursor(), in_transaction, commit() and rollback().
 # Any object with Get() and Put(connection) serves as a pool.
 import threading
-from collections.abc import Callable, Iterable, KeysView, Sequence
+from collections.abc import Callable, Iterable, KeysView, Mapping, Sequence
 from types import ModuleType, TracebackType
 from typing import Any, ClassVar, Protocol, TypeVar, overload
 
@@ -15,6 +15,7 @@ from mysql.connector.abstracts import MySQLConnectionAbstract
 from mysql.connector.pooling import PooledMySQLConnection
 
 _R = TypeVar("_R")
+_Row = TypeVar("_Row", bound="TableBase")
 
 class _Pool(Protocol):
     def Get(self) -> Any: ...
@@ -179,3 +180,40 @@ def GetCreateTableStatement(table: str, cnx: Any = None, pool: _Pool | None = No
 # new identifier for INSERT, None for anything else: Any, since which one
 # depends on the statement's text.
 def Execute(statement: str, cnx: Any = None, pool: _Pool | None = None) -> Any: ...
+
+# One statement with its parameters (a sequence for %s markers, a mapping for
+# %(name)s markers; they travel as parameters, never in the text), in one
+# guarded block: its rows as tuples, or with `_class` one `_class(*row)` each.
+# A statement without rows (an UPDATE) gives an empty list.
+@overload
+def Query(
+    statement: str,
+    params: Sequence[Any] | Mapping[str, Any] | None,
+    _class: Callable[..., _R],
+    cnx: Any = None,
+    pool: _Pool | None = None,
+) -> list[_R]: ...
+@overload
+def Query(
+    statement: str,
+    params: Sequence[Any] | Mapping[str, Any] | None = None,
+    *,
+    _class: Callable[..., _R],
+    cnx: Any = None,
+    pool: _Pool | None = None,
+) -> list[_R]: ...
+@overload
+def Query(
+    statement: str,
+    params: Sequence[Any] | Mapping[str, Any] | None = None,
+    _class: None = None,
+    cnx: Any = None,
+    pool: _Pool | None = None,
+) -> list[tuple[Any, ...]]: ...
+
+# Follows every dotted path ("inventory_id.film_id", "payments") for all the
+# rows at once, one statement per step, in one guarded block; returns the rows
+# (the list given, or a new list of the rows of another iterable).
+def FillForeignMany(
+    rows: Iterable[_Row], paths: Iterable[str], cnx: Any = None, pool: _Pool | None = None
+) -> list[_Row]: ...

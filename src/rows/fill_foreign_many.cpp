@@ -1,0 +1,589 @@
+// FillForeignMany: follows dotted paths of foreign-key columns and
+// multi-foreign attributes for a whole list of row objects at once, with one
+// statement per step of each path (split only for very long id lists), in one
+// guarded block.
+//
+// Everything is read first; only when every read has succeeded and the guard
+// has ended does any given row object change. Row objects made by this call
+// are filled as they are made, since nobody else can see them before the end.
+#include "connections/guard_block.hpp"
+#include "module/module_state.hpp"
+#include "rows/foreign_lookup.hpp"
+#include "rows/row_access.hpp"
+#include "rows/row_methods.hpp"
+#include "statements/cursor.hpp"
+#include "statements/statement_texts.hpp"
+#include "support/calls.hpp"
+#include "support/deferred_tracking.hpp"
+#include "support/names.hpp"
+#include "support/python_names.hpp"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace brx {
+namespace {
+
+// No statement carries more identifiers than this.
+constexpr std::size_t kIdsPerStatement = 5000;
+
+// One step of the paths, and the steps that follow it. Paths with a common
+// prefix share its steps, so the prefix is read once.
+struct Step {
+    Ref name;  // interned str
+    std::vector<std::unique_ptr<Step>> below;
+
+    Step* child(PyObject* step_name) {
+        for (auto& step : below)
+            if (step->name.get() == step_name) return step.get();
+        below.push_back(std::make_unique<Step>());
+        below.back()->name = Ref::borrow(step_name);
+        return below.back().get();
+    }
+};
+
+bool build_steps(PyObject* paths, Step& root) {
+    if (PyUnicode_Check(paths) || PyBytes_Check(paths)) {
+        PyErr_SetString(PyExc_TypeError, "FillForeignMany paths must be a list of dotted names, not a single str");
+        return false;
+    }
+    return each_item(paths, [&](PyObject* path) {
+        if (!PyUnicode_Check(path)) {
+            PyErr_Format(PyExc_TypeError, "FillForeignMany path must be a str, not %.200s", Py_TYPE(path)->tp_name);
+            return false;
+        }
+        Ref parts = Ref::steal(PyUnicode_Split(path, "."_id, -1));
+        if (!parts) return false;
+        Step* step = &root;
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(parts.get()); ++i) {
+            PyObject* part = PyList_GET_ITEM(parts.get(), i);
+            Py_INCREF(part);
+            PyUnicode_InternInPlace(&part);
+            Ref name = Ref::steal(part);
+            step = step->child(name.get());
+        }
+        return true;
+    });
+}
+
+// The decimal text of an identifier that is an int (or a subclass of it);
+// TypeError for anything else, so that no other object is ever written into
+// a statement.
+bool id_text(PyObject* id, std::string& out) {
+    if (!PyLong_Check(id)) {
+        PyErr_Format(PyExc_TypeError, "row identifiers must be integers, not %.200s", Py_TYPE(id)->tp_name);
+        return false;
+    }
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(id, &overflow);
+    if (value == -1 && PyErr_Occurred()) return false;
+    if (!overflow) {
+        out = std::to_string(value);
+        return true;
+    }
+    const unsigned long long large = PyLong_AsUnsignedLongLong(id);
+    if (PyErr_Occurred()) return false;
+    out = std::to_string(large);
+    return true;
+}
+
+// str(obj) as UTF-8.
+bool text_of(PyObject* obj, std::string& out) {
+    Ref text = Ref::steal(PyObject_Str(obj));
+    Py_ssize_t size = 0;
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+    if (!utf8) return false;
+    out.assign(utf8, static_cast<std::size_t>(size));
+    return true;
+}
+
+// "3, 5, 8" for ids[begin, end).
+Ref id_list(const std::vector<std::string>& ids, std::size_t begin, std::size_t end) {
+    std::string text;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (i > begin) text += ", ";
+        text += ids[i];
+    }
+    return Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+// Runs a `SELECT * FROM table WHERE ... IN (...)` statement and builds one
+// row object per result row with `row_class(*row)`, calling
+// on_object(row, obj). The one place these reads turn rows into objects.
+template <class OnObject>
+bool read_rows(PyObject* cnx, PyObject* statement, PyObject* row_class, DeferredTracking& tracking,
+               OnObject&& on_object) {
+    Ref cursor = open_cursor(cnx);
+    if (!cursor || !execute_statement(cursor.get(), statement)) return false;
+    return for_each_row(cursor.get(), [&](PyObject* row) {
+        Ref obj = call_with_row(row_class, row);
+        if (obj) tracking.defer_row(obj.get());
+        return obj && on_object(row, obj) ? RowStep::Next : RowStep::Fail;
+    });
+}
+
+// What a step names on a class: a foreign-key column or a multi-foreign
+// attribute. Anything else raises KeyError.
+enum class StepKind { Failed, ForeignKey, List };
+
+StepKind step_kind(PyObject* cls, PyObject* name, Ref& descriptor) {
+    Ref column_names = get_attr(cls, py::COLUMN_NAMES());
+    if (!column_names) return StepKind::Failed;
+    const int is_column = contains_name(column_names.get(), name);
+    if (is_column < 0) return StepKind::Failed;
+    if (is_column) {
+        Ref attributes = get_attr(cls, py::COLUMN_ATTRIBUTES());
+        const int foreign = attributes ? foreign_flag_in(attributes.get(), name) : -1;
+        if (foreign < 0) return StepKind::Failed;
+        if (foreign) {
+            descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
+            return descriptor ? StepKind::ForeignKey : StepKind::Failed;
+        }
+    } else {
+        Ref multi_foreign = get_attr(cls, py::MULTI_FOREIGN_ATTR());
+        const int is_list = multi_foreign ? contains_key(multi_foreign.get(), name) : -1;
+        if (is_list < 0) return StepKind::Failed;
+        if (is_list) {
+            descriptor = Ref::steal(PyObject_GetItem(multi_foreign.get(), name));
+            return descriptor ? StepKind::List : StepKind::Failed;
+        }
+    }
+    Ref class_name = get_attr(cls, py::dunder_name());
+    if (!class_name) return StepKind::Failed;
+    Ref message = format("%s has neither a foreign key column nor a multi-foreign attribute named '%s'"_id,
+                         {class_name.get(), name});
+    if (message) PyErr_SetObject(PyExc_KeyError, message.get());
+    return StepKind::Failed;
+}
+
+// Checks every step against the declared classes before any statement:
+// from `cls`, then through each foreign key's foreignClass and each
+// multi-foreign attribute's _class, as far as those are row classes.
+bool check_steps(PyObject* cls, const Step& step, PyObject* table_base) {
+    for (const auto& next : step.below) {
+        Ref descriptor;
+        const StepKind kind = step_kind(cls, next->name.get(), descriptor);
+        if (kind == StepKind::Failed) return false;
+        if (next->below.empty()) continue;
+        Ref target = get_attr(descriptor.get(), kind == StepKind::ForeignKey ? py::foreignClass() : py::_class());
+        if (!target) return false;
+        if (!PyType_Check(target.get())) continue;
+        const int is_row_class = PyObject_IsSubclass(target.get(), table_base);
+        if (is_row_class < 0) return false;
+        if (is_row_class && !check_steps(target.get(), *next, table_base)) return false;
+    }
+    return true;
+}
+
+// A change to a row object, made only once the whole call has succeeded:
+// store[name] = value for a column, setattr(row, name, value) otherwise.
+struct Change {
+    Ref row;
+    Ref store;  // null for an attribute
+    Ref name;
+    Ref value;
+};
+
+// Row objects grouped by class, in the order their classes first appear.
+using Groups = std::vector<std::pair<PyObject*, std::vector<PyObject*>>>;
+
+Groups by_class(const std::vector<Ref>& objects) {
+    Groups groups;
+    for (const Ref& obj : objects) {
+        PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(obj.get()));
+        auto it = groups.begin();
+        while (it != groups.end() && it->first != cls) ++it;
+        if (it == groups.end()) {
+            groups.emplace_back(cls, std::vector<PyObject*>{});
+            it = groups.end() - 1;
+        }
+        it->second.push_back(obj.get());
+    }
+    return groups;
+}
+
+// The identifiers one statement (or a few, for very long lists) reads.
+struct Lookup {
+    Ref table;
+    Ref row_class;
+    std::vector<std::string> ids;  // distinct, in first-seen order
+    std::unordered_set<std::string> seen;
+
+    void add(const std::string& id) {
+        if (seen.insert(id).second) ids.push_back(id);
+    }
+};
+
+class ManyFill {
+public:
+    explicit ManyFill(PyObject* table_base) : table_base_(table_base) {}
+    ManyFill(const ManyFill&) = delete;
+    ManyFill& operator=(const ManyFill&) = delete;
+
+    void use_connection(PyObject* cnx) { cnx_ = cnx; }
+
+    bool walk(const Step& step, std::vector<Ref> objects) {
+        objects = distinct(std::move(objects));
+        if (!remember_all(objects)) return false;
+        for (const auto& next : step.below) {
+            std::vector<Ref> reached;
+            if (!take_step(next->name.get(), objects, reached)) return false;
+            if (!next->below.empty() && !walk(*next, std::move(reached))) return false;
+        }
+        return true;
+    }
+
+    // Makes every change; the reads are over.
+    bool apply() {
+        for (const Change& change : changes_) {
+            const int done = change.store ? PyObject_SetItem(change.store.get(), change.name.get(), change.value.get())
+                                          : PyObject_SetAttr(change.row.get(), change.name.get(), change.value.get());
+            if (done < 0) return false;
+        }
+        return true;
+    }
+
+private:
+    PyObject* cnx_ = nullptr;
+    PyObject* table_base_;
+    // Declared first of the members that hold rows, so destroyed last: every
+    // row made is tracked again before any is let go.
+    DeferredTracking tracking_;
+    std::vector<Change> changes_;
+    // Every row object this call has reached or made, by class, table and
+    // identifier: each row is one object within the call.
+    std::unordered_map<std::string, Ref> known_;
+    std::unordered_map<PyObject*, std::string> class_tables_;
+    // What (row, name) will hold once the changes are made.
+    std::map<std::pair<PyObject*, PyObject*>, Ref> pending_;
+
+    static std::vector<Ref> distinct(std::vector<Ref> objects) {
+        std::unordered_set<PyObject*> seen;
+        std::vector<Ref> out;
+        out.reserve(objects.size());
+        for (Ref& obj : objects)
+            if (seen.insert(obj.get()).second) out.push_back(std::move(obj));
+        return out;
+    }
+
+    static std::string key(PyObject* cls, const std::string& table, const std::string& id) {
+        return std::to_string(reinterpret_cast<std::uintptr_t>(cls)) + '\x1f' + table + '\x1f' + id;
+    }
+
+    int is_row_object(PyObject* obj) const { return PyObject_IsInstance(obj, table_base_); }
+
+    bool class_table(PyObject* cls, std::string& table) {
+        auto found = class_tables_.find(cls);
+        if (found != class_tables_.end()) {
+            table = found->second;
+            return true;
+        }
+        Ref name = get_attr(cls, py::TABLE_NAME());
+        if (!name || !text_of(name.get(), table)) return false;
+        class_tables_.emplace(cls, table);
+        return true;
+    }
+
+    // Enters stored rows reached (given, or held by keys and lists) into the
+    // identity map, so that a key pointing at one of them gets that object.
+    bool remember_all(const std::vector<Ref>& objects) {
+        for (const Ref& obj : objects) {
+            PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(obj.get()));
+            Ref id = Ref::steal(PyObject_GetItem(obj.get(), py::id()));
+            if (!id) {
+                PyErr_Clear();  // a row without an "id" is only not shared
+                continue;
+            }
+            std::string id_string, table;
+            if (!PyLong_Check(id.get())) continue;  // not stored in a way a key can name
+            if (!id_text(id.get(), id_string) || !class_table(cls, table)) return false;
+            if (id_string == "0" || id_string[0] == '-') continue;  // not stored yet
+            known_.emplace(key(cls, table, id_string), Ref::borrow(obj.get()));
+        }
+        return true;
+    }
+
+    void change(PyObject* row, PyObject* store, PyObject* name, PyObject* value) {
+        changes_.push_back(Change{Ref::borrow(row), Ref::borrow(store), Ref::borrow(name), Ref::borrow(value)});
+        pending_[{row, name}] = Ref::borrow(value);
+    }
+
+    // Goes on through `value` when it is a row object.
+    bool reach(PyObject* value, std::vector<Ref>& reached) const {
+        if (value == Py_None) return true;
+        const int row = is_row_object(value);
+        if (row < 0) return false;
+        if (row) reached.push_back(Ref::borrow(value));
+        return true;
+    }
+
+    bool take_step(PyObject* name, const std::vector<Ref>& objects, std::vector<Ref>& reached) {
+        Groups keys, lists;
+        std::vector<Ref> descriptors;
+        for (auto& [cls, rows] : by_class(objects)) {
+            Ref descriptor;
+            const StepKind kind = step_kind(cls, name, descriptor);
+            if (kind == StepKind::Failed) return false;
+            (kind == StepKind::ForeignKey ? keys : lists).emplace_back(cls, std::move(rows));
+            if (kind == StepKind::List) descriptors.push_back(std::move(descriptor));
+        }
+        if (!keys.empty() && !follow_keys(name, keys, reached)) return false;
+        for (std::size_t i = 0; i < lists.size(); ++i)
+            if (!load_lists(name, descriptors[i].get(), lists[i].second, reached)) return false;
+        return true;
+    }
+
+    // A foreign-key column step: the identifiers still held as integers,
+    // read with one statement per referenced table and class.
+    bool follow_keys(PyObject* name, const Groups& groups, std::vector<Ref>& reached) {
+        struct Waiting {
+            PyObject* row;
+            Ref store;
+            Ref id;
+            std::string id_string;
+            Lookup* lookup;
+        };
+        std::vector<std::unique_ptr<Lookup>> lookups;
+        std::vector<Waiting> waiting;
+        for (const auto& group : groups) {
+            for (PyObject* row : group.second) {
+                auto held = pending_.find({row, name});
+                if (held != pending_.end()) {
+                    if (!reach(held->second.get(), reached)) return false;
+                    continue;
+                }
+                Ref store = column_store(row);
+                if (!store) return false;
+                Ref id, cache;
+                const ForeignRead read = foreign_read(row, name, store.get(), id, cache);
+                if (read == ForeignRead::Failed) return false;
+                if (read == ForeignRead::AsStored) {
+                    Ref value = Ref::steal(PyObject_GetItem(row, name));
+                    if (!value || !reach(value.get(), reached)) return false;
+                    continue;
+                }
+                Ref table, row_class;
+                if (!foreign_target(row, name, table, row_class)) return false;
+                if (read == ForeignRead::Cache) {
+                    // As item read: the cache's Select, on the cache's own terms.
+                    Ref value = call_method(cache.get(), py::Select(), {id.get(), table.get(), row_class.get()});
+                    if (!value) return false;
+                    change(row, store.get(), name, value.get());
+                    if (!reach(value.get(), reached)) return false;
+                    continue;
+                }
+                std::string id_string, table_string;
+                if (!id_text(id.get(), id_string) || !text_of(table.get(), table_string)) return false;
+                auto known = known_.find(key(row_class.get(), table_string, id_string));
+                if (known != known_.end()) {
+                    change(row, store.get(), name, known->second.get());
+                    if (!reach(known->second.get(), reached)) return false;
+                    continue;
+                }
+                Lookup* lookup = nullptr;
+                for (auto& candidate : lookups)
+                    if (candidate->row_class.get() == row_class.get() &&
+                        PyObject_RichCompareBool(candidate->table.get(), table.get(), Py_EQ) == 1)
+                        lookup = candidate.get();
+                if (PyErr_Occurred()) return false;
+                if (!lookup) {
+                    lookups.push_back(std::make_unique<Lookup>());
+                    lookup = lookups.back().get();
+                    lookup->table = std::move(table);
+                    lookup->row_class = std::move(row_class);
+                }
+                lookup->add(id_string);
+                waiting.push_back(Waiting{row, std::move(store), std::move(id), std::move(id_string), lookup});
+            }
+        }
+        for (const auto& lookup : lookups)
+            if (!read_by_ids(*lookup)) return false;
+        for (const Waiting& wait : waiting) {
+            std::string table_string;
+            if (!text_of(wait.lookup->table.get(), table_string)) return false;
+            auto found = known_.find(key(wait.lookup->row_class.get(), table_string, wait.id_string));
+            if (found == known_.end()) {
+                Ref message = format("Table %s has no row with id = %d"_id, {wait.lookup->table.get(), wait.id.get()});
+                if (message) PyErr_SetObject(PyExc_KeyError, message.get());
+                return false;
+            }
+            change(wait.row, wait.store.get(), name, found->second.get());
+            if (!reach(found->second.get(), reached)) return false;
+        }
+        return true;
+    }
+
+    // SELECT * FROM `table` WHERE id IN (...): the rows enter the identity map.
+    bool read_by_ids(const Lookup& lookup) {
+        std::string table_string;
+        if (!text_of(lookup.table.get(), table_string)) return false;
+        for (std::size_t begin = 0; begin < lookup.ids.size(); begin += kIdsPerStatement) {
+            const std::size_t end = std::min(lookup.ids.size(), begin + kIdsPerStatement);
+            Ref ids = id_list(lookup.ids, begin, end);
+            Ref statement = ids ? select_by_ids_text(lookup.table.get(), ids.get()) : Ref();
+            if (!statement) return false;
+            const bool read = read_rows(cnx_, statement.get(), lookup.row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
+                Ref id = Ref::steal(PySequence_GetItem(row, 0));
+                std::string id_string;
+                if (!id || !id_text(id.get(), id_string)) return false;
+                known_.emplace(key(lookup.row_class.get(), table_string, id_string), std::move(obj));
+                return true;
+            });
+            if (!read) return false;
+        }
+        return true;
+    }
+
+    // A multi-foreign attribute step: the children of every row of one class
+    // that does not hold the attribute yet, read with one statement (rows of
+    // several classes at one step: one statement per class).
+    bool load_lists(PyObject* name, PyObject* descriptor, const std::vector<PyObject*>& rows, std::vector<Ref>& reached) {
+        Ref foreign_name = get_attr(descriptor, py::foreign_name());
+        Ref table = foreign_name ? get_attr(descriptor, py::foreign_attr_table()) : Ref();
+        Ref row_class = table ? get_attr(descriptor, py::_class()) : Ref();
+        if (!row_class) return false;
+        if (PyUnicode_CheckExact(foreign_name.get())) {
+            PyObject* interned = foreign_name.release();
+            PyUnicode_InternInPlace(&interned);
+            foreign_name = Ref::steal(interned);
+        }
+        // Parents by identifier, in first-seen order.
+        std::vector<std::string> ids;
+        std::unordered_map<std::string, std::vector<PyObject*>> parents;
+        for (PyObject* row : rows) {
+            auto held = pending_.find({row, name});
+            Ref present;
+            if (held != pending_.end()) {
+                present = Ref::borrow(held->second.get());
+            } else {
+                const int found = lookup_attribute(row, name, present);
+                if (found < 0) return false;
+            }
+            if (present) {
+                // Loaded already (or set by the application): not read again.
+                if (!each_item(present.get(), [&](PyObject* member) { return reach(member, reached); })) return false;
+                continue;
+            }
+            Ref id = Ref::steal(PyObject_GetItem(row, py::id()));
+            std::string id_string;
+            if (!id || !id_text(id.get(), id_string)) return false;
+            auto& same_id = parents[id_string];
+            if (same_id.empty()) ids.push_back(id_string);
+            same_id.push_back(row);
+        }
+        if (ids.empty()) return true;
+
+        // The child's column that points back, by its place in the child's columns.
+        Ref child_columns = get_attr(row_class.get(), py::COLUMN_NAMES());
+        if (!child_columns) return false;
+        const Py_ssize_t back_index = PySequence_Index(child_columns.get(), foreign_name.get());
+        if (back_index < 0) return false;
+        Ref child_attributes = get_attr(row_class.get(), py::COLUMN_ATTRIBUTES());
+        const int back_is_key = child_attributes ? foreign_flag_in(child_attributes.get(), foreign_name.get()) : -1;
+        if (back_is_key < 0) return false;
+        std::string table_string;
+        if (!text_of(table.get(), table_string)) return false;
+
+        std::unordered_map<std::string, std::vector<Ref>> children;
+        for (std::size_t begin = 0; begin < ids.size(); begin += kIdsPerStatement) {
+            const std::size_t end = std::min(ids.size(), begin + kIdsPerStatement);
+            Ref id_text_list = id_list(ids, begin, end);
+            Ref statement =
+                id_text_list ? select_by_column_in_text(table.get(), foreign_name.get(), id_text_list.get()) : Ref();
+            if (!statement) return false;
+            const bool read = read_rows(cnx_, statement.get(), row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
+                Ref id = Ref::steal(PySequence_GetItem(row, 0));
+                Ref parent_id = id ? Ref::steal(PySequence_GetItem(row, back_index)) : Ref();
+                std::string id_string, parent_string;
+                if (!parent_id || !id_text(id.get(), id_string) || !id_text(parent_id.get(), parent_string))
+                    return false;
+                // A row reached already in this call stays the one object.
+                auto [entry, added] = known_.emplace(key(row_class.get(), table_string, id_string), std::move(obj));
+                children[parent_string].push_back(Ref::borrow(entry->second.get()));
+                return true;
+            });
+            if (!read) return false;
+        }
+
+        for (const std::string& id_string : ids) {
+            const std::vector<Ref>& members = children[id_string];
+            const std::vector<PyObject*>& owners = parents[id_string];
+            for (PyObject* owner : owners) {
+                Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(members.size())));
+                if (!list) return false;
+                for (std::size_t i = 0; i < members.size(); ++i)
+                    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Ref::borrow(members[i].get()).release());
+                change(owner, nullptr, name, list.get());
+            }
+            for (const Ref& member : members) {
+                reached.push_back(Ref::borrow(member.get()));
+                if (back_is_key && !point_back(member.get(), foreign_name.get(), owners.front())) return false;
+            }
+        }
+        return true;
+    }
+
+    // The child's key column holds its parent object, as item read of it
+    // would give (a row that holds an object there already keeps it).
+    bool point_back(PyObject* child, PyObject* column, PyObject* parent) {
+        if (pending_.count({child, column})) return true;
+        Ref store = column_store(child);
+        if (!store) return false;
+        Ref value = Ref::steal(PyObject_GetItem(store.get(), column));
+        if (!value) return false;
+        if (PyLong_Check(value.get())) change(child, store.get(), column, parent);
+        return true;
+    }
+};
+
+}  // namespace
+
+Ref fill_foreign_many(Bound<sig::fill_foreign_many> args) {
+    PyObject* const given = args.get<"rows">();
+    Ref rows = PyList_Check(given) ? Ref::borrow(given) : Ref::steal(PySequence_List(given));
+    if (!rows) return {};
+    Ref table_base = global(py::TableBase());
+    if (!table_base) return {};
+    Step root;
+    if (!build_steps(args.get<"paths">(), root)) return {};
+
+    // Everything that can be checked without the server is checked first.
+    std::vector<Ref> objects;
+    std::vector<PyObject*> classes;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(rows.get()); ++i) {
+        Ref row = Ref::borrow(PyList_GET_ITEM(rows.get(), i));
+        const int is_row = PyObject_IsInstance(row.get(), table_base.get());
+        if (is_row < 0) return {};
+        if (!is_row) {
+            PyErr_Format(PyExc_TypeError, "FillForeignMany rows must be row objects, not %.200s",
+                         Py_TYPE(row.get())->tp_name);
+            return {};
+        }
+        PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(row.get()));
+        if (std::find(classes.begin(), classes.end(), cls) == classes.end()) {
+            classes.push_back(cls);
+            if (!check_steps(cls, root, table_base.get())) return {};
+        }
+        objects.push_back(std::move(row));
+    }
+    if (objects.empty() || root.below.empty()) return rows;
+
+    Ref pool = row_pool(objects.front().get(), args.get<"pool">());
+    if (!pool) return {};
+    ManyFill fill(table_base.get());
+    Ref done = with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {
+        fill.use_connection(cnx);
+        return fill.walk(root, std::move(objects)) ? none() : Ref();
+    });
+    // The guard has ended the transaction and given the connection back.
+    if (!done || !fill.apply()) return {};
+    return rows;
+}
+
+}  // namespace brx
