@@ -10,8 +10,6 @@
 
 #include "support/ref.hpp"
 
-#include <cstdint>
-
 namespace brx::internals {
 
 #ifdef BRX_GENERIC_PATHS
@@ -39,17 +37,6 @@ inline bool has_valid_version(PyTypeObject* type) {
     return type->tp_version_tag != 0;
 }
 inline unsigned int version_tag(PyTypeObject* type) { return type->tp_version_tag; }
-
-// A stamp of a dict's contents: it changes whenever the dict is modified, and
-// no dict takes a stamp another dict had. 0 when there is none to read (then
-// nothing may be kept on the strength of it).
-inline std::uint64_t dict_stamp(PyObject* dict) {
-#if PY_VERSION_HEX < 0x030C0000
-    if (kFastPaths) return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-#endif
-    (void)dict;
-    return 0;
-}
 
 // Equality of two str objects when both are interned can be told by identity.
 inline bool both_interned(PyObject* a, PyObject* b) {
