@@ -57,7 +57,7 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 """
 
 SCRIPT = r"""
-import ctypes, json, sys
+import ctypes, json, sys, traceback
 import brx_sql
 from brx_sql import CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
 shim = ctypes.CDLL(sys.argv[1])
@@ -103,6 +103,16 @@ except MemoryError:
     failures += 1
 finally:
     shim.fail_allocation_after(-1)
+# A callable's first failure builds its traceback entry: with the next allocation failing too, the
+# binding's TypeError still comes out, entry and all.
+for fn in (CNXGuard.Delete, TableBase.FillForeign, brx_sql.GetCreateTableStatement):
+    shim.fail_allocation_after(0)
+    try:
+        fn()
+    except TypeError as error:
+        assert traceback.extract_tb(error.__traceback__)[-1].name == "brx_sql." + fn.__qualname__
+    finally:
+        shim.fail_allocation_after(-1)
 print(failures, head["id"] > 0)
 """
 

@@ -3,7 +3,6 @@
 
 #include "support/errors.hpp"
 #include "support/names.hpp"
-#include "support/python_internals.hpp"
 #include "support/python_names.hpp"
 
 #include <structmember.h>
@@ -14,10 +13,12 @@ namespace brx {
 namespace {
 
 // Runs the body on bound arguments, counting the call's depth; adds the
-// traceback entry when it fails.
+// traceback entry when it fails. Calls between the module's own callables
+// never pass through the interpreter loop, so the depth is counted here: deep
+// recursion over row graphs ends in RecursionError instead of overflowing the
+// C stack.
 PyObject* run_body(Function& fn, const Args& bound) {
-    internals::CallDepth depth;
-    if (!depth.enter()) {
+    if (Py_EnterRecursiveCall(" while calling a brx_sql function") != 0) {
         add_traceback_entry(fn);
         return nullptr;
     }
@@ -32,7 +33,7 @@ PyObject* run_body(Function& fn, const Args& bound) {
     }
     if (!result && !PyErr_Occurred())
         PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
-    depth.leave();
+    Py_LeaveRecursiveCall();
     if (!result) add_traceback_entry(fn);
     return result.release();
 }

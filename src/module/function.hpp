@@ -126,8 +126,9 @@ bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs,
 PyObject* call_positional(Function& fn, PyObject* const* args, Py_ssize_t nargs);
 
 // Adds the "brx_sql.<qualname>" traceback entry for an exception leaving `fn`.
-void add_traceback_entry(Function& fn);
+// Both run outside the bodies' try blocks, so neither allocates in C++.
+void add_traceback_entry(Function& fn) noexcept;
 // Adds a traceback entry with the given function name (used by module init).
-void add_traceback_entry(const char* funcname);
+void add_traceback_entry(const char* funcname) noexcept;
 
 }  // namespace brx

@@ -7,8 +7,6 @@
 
 #include <frameobject.h>
 
-#include <string>
-
 namespace brx {
 namespace {
 
@@ -38,17 +36,20 @@ void add_entry(PyObject* code) {
 
 }  // namespace
 
-void add_traceback_entry(Function& fn) {
+void add_traceback_entry(Function& fn) noexcept {
     if (!fn.traceback_code) {
+        // Built from Python objects alone: this runs after the body's catch,
+        // where a C++ allocation failing would unwind into the interpreter.
         StashedError stash;
-        std::string name = "brx_sql." + std::string(PyUnicode_AsUTF8(fn.qualname));
-        fn.traceback_code = make_code(name.c_str()).release();
+        Ref name = Ref::steal(PyUnicode_FromFormat("brx_sql.%U", fn.qualname));
+        const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
+        if (text) fn.traceback_code = make_code(text).release();
     }
     if (!fn.traceback_code) return;
     add_entry(fn.traceback_code);
 }
 
-void add_traceback_entry(const char* funcname) {
+void add_traceback_entry(const char* funcname) noexcept {
     Ref code;
     {
         StashedError stash;

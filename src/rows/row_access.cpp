@@ -124,104 +124,11 @@ bool RowView::runs_own(PyObject* name, const Signature& signature) const {
 
 Ref column_store(PyObject* self) { return Ref::steal(PyObject_GetAttr(self, py::row_column_values())); }
 
-namespace {
-
-// Every key of the dict is an exact str: looking an exact str up in it runs
-// no Python code.
-bool exact_str_keys(PyObject* dict) {
-    Py_ssize_t pos = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(dict, &pos, &key, &value))
-        if (!PyUnicode_CheckExact(key)) return false;
-    return true;
-}
-
-// A flag whose truth value is told without running Python code.
-bool plain_flag(PyObject* flag) {
-    return flag == Py_True || flag == Py_False || flag == Py_None || PyLong_CheckExact(flag);
-}
-
-// What foreign_flag_in found for one name in one COLUMN_ATTRIBUTES dict, kept
-// while the stamps show that neither that dict, nor the descriptor's own dict,
-// nor the descriptor's class has changed. Only lookups that ran no Python code
-// are kept, so answering from here leaves out nothing that could be seen.
-struct FlagMemo {
-    PyObject* attributes = nullptr;  // only compared: a dict at the same address has another stamp
-    std::uint64_t attributes_stamp = 0;
-    Ref name;                        // held, so that no other str can take its address
-    PyObject* descriptor = nullptr;  // null: not described; else held by `attributes` while its stamp holds
-    PyTypeObject* type = nullptr;    // only compared, as are the two below
-    unsigned int type_version = 0;
-    PyObject* own_dict = nullptr;
-    std::uint64_t own_dict_stamp = 0;
-    int flag = 0;
-
-    bool holds(PyObject* attrs, PyObject* key) const {
-        if (attrs != attributes || key != name.get() || internals::dict_stamp(attrs) != attributes_stamp) return false;
-        if (!descriptor) return true;
-        PyTypeObject* found = Py_TYPE(descriptor);
-        if (found != type || !internals::has_valid_version(found) || internals::version_tag(found) != type_version) return false;
-        PyObject* dict = internals::instance_dict(descriptor);
-        return dict == own_dict && internals::dict_stamp(dict) == own_dict_stamp;
-    }
-
-    // Keeps the answer `value` for attrs[key].isForeignKey (descriptor null:
-    // key absent), when attrs still has the stamp `stamp` it had before the
-    // lookup and nothing in the lookups could have run Python code.
-    void keep(PyObject* attrs, std::uint64_t stamp, PyObject* key, PyObject* found, int value) {
-        attributes = nullptr;  // empty until every check below has passed
-        if (internals::dict_stamp(attrs) != stamp || !exact_str_keys(attrs)) return;
-        if (found) {
-            PyTypeObject* found_type = Py_TYPE(found);
-            if (found_type->tp_getattro != PyObject_GenericGetAttr || internals::type_lookup(found_type, py::isForeignKey()) ||
-                !internals::has_valid_version(found_type))
-                return;
-            PyObject* dict = internals::instance_dict(found);
-            if (!dict || !PyDict_CheckExact(dict) || !internals::dict_stamp(dict) || !exact_str_keys(dict)) return;
-            PyObject* flag_value = PyDict_GetItemWithError(dict, py::isForeignKey());
-            if (!flag_value || !plain_flag(flag_value) || PyObject_IsTrue(flag_value) != value) {
-                PyErr_Clear();
-                return;
-            }
-            type = found_type;
-            type_version = internals::version_tag(found_type);
-            own_dict = dict;
-            own_dict_stamp = internals::dict_stamp(dict);
-        }
-        name = Ref::borrow(key);
-        descriptor = found;
-        flag = value;
-        attributes_stamp = stamp;
-        attributes = attrs;
-    }
-};
-
-// Held for good: a process-wide table, never torn down at exit.
-FlagMemo* const flag_memos = new FlagMemo[32];
-
-FlagMemo& flag_memo(PyObject* attributes, PyObject* name) {
-    const auto mix = reinterpret_cast<std::uintptr_t>(attributes) ^ (reinterpret_cast<std::uintptr_t>(name) >> 4);
-    return flag_memos[(mix >> 4) % 32];
-}
-
-}  // namespace
-
 int foreign_flag_in(PyObject* attributes, PyObject* name) {
-    FlagMemo* memo = nullptr;
-    std::uint64_t stamp = 0;
-    if (PyDict_CheckExact(attributes) && PyUnicode_CheckExact(name) && (stamp = internals::dict_stamp(attributes))) {
-        memo = &flag_memo(attributes, name);
-        if (memo->holds(attributes, name)) return memo->flag;
-    }
     Ref descriptor;
     if (PyDict_CheckExact(attributes)) {
         descriptor = Ref::borrow(PyDict_GetItemWithError(attributes, name));
-        if (!descriptor) {
-            if (PyErr_Occurred()) return -1;
-            if (memo) memo->keep(attributes, stamp, name, nullptr, 0);
-            return 0;
-        }
+        if (!descriptor) return PyErr_Occurred() ? -1 : 0;
     } else {
         const int present = PySequence_Contains(attributes, name);
         if (present <= 0) return present;
@@ -229,10 +136,7 @@ int foreign_flag_in(PyObject* attributes, PyObject* name) {
         if (!descriptor) return -1;
     }
     Ref flag = get_own_attr(descriptor.get(), py::isForeignKey());
-    if (!flag) return -1;
-    const int value = truth(flag.get());
-    if (memo && value >= 0) memo->keep(attributes, stamp, name, descriptor.get(), value);
-    return value;
+    return flag ? truth(flag.get()) : -1;
 }
 
 int is_foreign_key(const RowView& row, PyObject* name) {

@@ -1,7 +1,7 @@
 // Every use of CPython's internals, and the version checks they need, in one
 // place. The hot paths lean on these: the type attribute cache, the instance
-// dict pointer, type version tags, the recursion counter, presized dicts and
-// a heap type's subscript slot.
+// dict pointer, type version tags, presized dicts and a heap type's subscript
+// slot.
 //
 // Built with BRX_GENERIC_PATHS, `kFastPaths` is false: every fast path then
 // steps aside for the generic C API, so the test suite run on both builds
@@ -9,8 +9,6 @@
 #pragma once
 
 #include "support/ref.hpp"
-
-#include <cstdint>
 
 namespace brx::internals {
 
@@ -40,17 +38,6 @@ inline bool has_valid_version(PyTypeObject* type) {
 }
 inline unsigned int version_tag(PyTypeObject* type) { return type->tp_version_tag; }
 
-// A stamp of a dict's contents: it changes whenever the dict is modified, and
-// no dict takes a stamp another dict had. 0 when there is none to read (then
-// nothing may be kept on the strength of it).
-inline std::uint64_t dict_stamp(PyObject* dict) {
-#if PY_VERSION_HEX < 0x030C0000
-    if (kFastPaths) return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-#endif
-    (void)dict;
-    return 0;
-}
-
 // Equality of two str objects when both are interned can be told by identity.
 inline bool both_interned(PyObject* a, PyObject* b) {
     return kFastPaths && PyUnicode_CHECK_INTERNED(a) && PyUnicode_CHECK_INTERNED(b);
@@ -79,45 +66,6 @@ inline int optional_attribute(PyObject* obj, PyObject* name, PyObject** out) {
     return 0;
 #endif
 }
-
-// Counts the depth of calls between the module's own callables, which never
-// pass through the interpreter loop: deep recursion over row graphs ends in
-// RecursionError instead of overflowing the C stack. With room to spare the
-// interpreter's counter is kept inline; near the limit its own check decides.
-class CallDepth {
-public:
-    bool enter() {
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
-        if constexpr (kFastPaths) {
-            state_ = PyThreadState_GET();
-            if (remaining() > 1) {
-                --remaining();
-                return true;
-            }
-        }
-#endif
-        return Py_EnterRecursiveCall(" while calling a brx_sql function") == 0;
-    }
-    // The interpreter's own check counts on the same counter, so leaving is
-    // the same step back whichever way the call entered.
-    void leave() {
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030E0000
-        if constexpr (kFastPaths) {
-            ++remaining();
-            return;
-        }
-#endif
-        Py_LeaveRecursiveCall();
-    }
-
-private:
-#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030E0000
-    int& remaining() { return state_->c_recursion_remaining; }
-#elif PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000
-    int& remaining() { return state_->recursion_remaining; }
-#endif
-    PyThreadState* state_ = nullptr;
-};
 
 // Installs `slot` as the subscript slot of a heap type that has a mapping
 // slot table; false when the type is not such a type.
