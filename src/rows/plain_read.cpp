@@ -71,9 +71,12 @@ PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
     // settings only while the class and the instance are still as found.
     const bool unchanged = Py_TYPE(self) == type && internals::version_tag(type) == version &&
                            internals::instance_dict(self) == dict && PyDict_GET_SIZE(dict) == 1;
+    out = std::move(value);
+    // Only a stored int is ever looked up, so the module's own rule need not
+    // be asked about anything else (a resolved key, a plain value).
+    if (unchanged && !PyLong_Check(out.get())) return PlainRead::Value;
     const int foreign = unchanged ? foreign_flag_in(attributes.get(), name) : is_foreign_key(RowView(self), name);
     if (foreign < 0) return PlainRead::Failed;
-    out = std::move(value);
     return foreign && PyLong_Check(out.get()) ? PlainRead::ForeignKey : PlainRead::Value;
 }
 
