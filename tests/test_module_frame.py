@@ -73,7 +73,7 @@ SIGNATURES = {
     "GetCreateTableStatement": "(table, cnx=None, pool=None)",
     "Execute": "(statement, cnx=None, pool=None)",
 }
-CLASS_ATTRIBUTES = {"CNXGuard": ["POOL"],
+CLASS_ATTRIBUTES = {"CNXGuard": ["POOL"], "CNXPool": ["MAX_IDLE", "PING_AFTER"],
                     "TableBase": ["TABLE_NAME", "COLUMN_NAMES", "COLUMN_ATTRIBUTES", "MULTI_FOREIGN_ATTR", "CACHE",
                                   "POOL"]}
 STATIC = {"Select", "SelectForeignAttr", "Insert", "Delete", "AlterAutoIncrement", "ClearTable"}
