@@ -32,6 +32,7 @@ inline PyObject* row_is_foreign_key() { return "_TableBase__is_foreign_key"_id; 
 
 // Class settings of row classes and the guard.
 inline PyObject* CACHE() { return "CACHE"_id; }
+inline PyObject* TableBase() { return "TableBase"_id; }
 inline PyObject* COLUMN_ATTRIBUTES() { return "COLUMN_ATTRIBUTES"_id; }
 inline PyObject* COLUMN_NAMES() { return "COLUMN_NAMES"_id; }
 inline PyObject* MULTI_FOREIGN_ATTR() { return "MULTI_FOREIGN_ATTR"_id; }
@@ -73,6 +74,7 @@ inline PyObject* connect() { return "connect"_id; }
 inline PyObject* cursor() { return "cursor"_id; }
 inline PyObject* execute() { return "execute"_id; }
 inline PyObject* in_transaction() { return "in_transaction"_id; }
+inline PyObject* server_info() { return "server_info"_id; }
 inline PyObject* is_connected() { return "is_connected"_id; }
 inline PyObject* lastrowid() { return "lastrowid"_id; }
 inline PyObject* nextset() { return "nextset"_id; }
