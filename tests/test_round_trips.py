@@ -1,6 +1,9 @@
 """Round trips counted by the server (statements plus pings) per operation and pool mode, PING_AFTER
 and connections lost inside its window, multi-row inserts of graph writes, MAX_IDLE and the pool's
 lock under threads."""
+import json
+import subprocess
+import sys
 import threading
 
 import mysql.connector
@@ -208,3 +211,35 @@ def test_a_slow_connect_holds_up_no_other_threads_put(pool, monkeypatch):
         release.set()
         thread.join()
     pool.Put(got[0])
+
+
+BROKEN_C_EXTENSION = """
+import importlib.abc, importlib.machinery, json, logging, sys
+
+class Unloadable(importlib.abc.MetaPathFinder, importlib.abc.Loader):
+    def find_spec(self, name, path, target=None):
+        return importlib.machinery.ModuleSpec(name, self) if name == "_mysql_connector" else None
+    def create_module(self, spec):
+        raise ImportError("libcrypto.so.3: version `OPENSSL_3.2.0' not found")
+    def exec_module(self, module):
+        pass
+
+sys.meta_path.insert(0, Unloadable())
+logging.basicConfig(format="%(levelname)s %(name)s %(message)s")
+import brx_sql
+for _ in range(2):
+    pool = brx_sql.CNXPool(**json.loads(sys.argv[1]))
+    pool.Put(pool.Get())
+"""
+
+
+@pytest.mark.parametrize("use_pure, warned", [({}, True), ({"use_pure": True}, False)], ids=["fallen_back", "chosen"])
+def test_one_warning_when_the_c_extension_failed_to_load(server, clean_databases, use_pure, warned):
+    settings = dict(server.settings(), database=clean_databases[0], **use_pure)
+    done = subprocess.run([sys.executable, "-c", BROKEN_C_EXTENSION, json.dumps(settings)], capture_output=True,
+                          text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    warnings = [line for line in done.stderr.splitlines() if line.startswith("WARNING brx_sql")]
+    assert len(warnings) == warned
+    if warned:
+        assert "OPENSSL_3.2.0" in warnings[0] and 'pip install "mysql-connector-python==' in warnings[0]
