@@ -68,9 +68,9 @@ bool keep_idle(PyObject* self, PyObject* connection, Py_ssize_t max_idle, bool& 
     if (!idle) return false;
     const Py_ssize_t count = PyObject_Length(idle.get());
     if (count < 0) return false;
-    kept = count < max_idle;
-    if (!kept) return true;
+    if (count >= max_idle) return true;
     if (!call_method(idle.get(), py::append(), {connection})) return false;
+    kept = true;
     record_return_time(self, connection);
     return true;
 }
