@@ -58,12 +58,20 @@ struct Run {
     std::vector<NewRow> rows;
 };
 
-int is_plain_insert(PyObject* row) {
+// The row's class keeps TableBase's own method `name`.
+int keeps_base_method(PyObject* row, PyObject* name) {
     Ref base = global(py::TableBase());
-    Ref own = base ? get_attr(base.get(), py::Insert()) : Ref();
-    Ref used = own ? get_attr(reinterpret_cast<PyObject*>(Py_TYPE(row)), py::Insert()) : Ref();
+    Ref own = base ? get_attr(base.get(), name) : Ref();
+    Ref used = own ? get_attr(reinterpret_cast<PyObject*>(Py_TYPE(row)), name) : Ref();
     if (!used) return -1;
     return used.get() == own.get();
+}
+
+// Its Insert is the module's, all the way through.
+int is_plain_insert(PyObject* row) {
+    const int insert = keeps_base_method(row, py::Insert());
+    if (insert <= 0) return insert;
+    return keeps_base_method(row, py::row_insert_multi_foreign_attr());
 }
 
 // Whether `row` can go in a batch: the module's own Insert would store it with
@@ -146,6 +154,10 @@ bool flush(Run& run, PyObject* cnx, const std::function<bool(PyObject*)>& one_ro
 // Adds `row` to the run when it can join it (the run is stored first when the
 // row starts another). 1 added, 0 not batchable, -1 on error.
 int join_run(Run& run, PyObject* row, PyObject* cnx, const std::function<bool(PyObject*)>& one_row) {
+    // A row held twice is stored by its first place; its second goes its own
+    // way once the run is stored, as it would one row at a time.
+    for (const NewRow& held : run.rows)
+        if (held.row.get() == row) return 0;
     Ref foreigns = call_method(row, py::row_get_foreigns(), {});
     if (!foreigns) return -1;
     Ref id;
