@@ -2,7 +2,8 @@
 fill of 500 such persons (home, pets, each pet's owner), with and without homes and persons cached.
 
 Systems: the raw connector as a user writes it (one cursor), the raw connector making brx_sql's
-round trips (a ping on borrowing, a cursor per statement, COMMIT), brx_sql, peewee, SQLAlchemy."""
+round trips (a ping on borrowing, the pets as one INSERT ... RETURNING id, COMMIT), brx_sql, peewee,
+SQLAlchemy."""
 import sqlalchemy
 from sqlalchemy import orm
 
@@ -72,20 +73,20 @@ class Raw:
 
 
 class RawSameTrips(Raw):
-    """brx_sql's round trips by hand: a ping when a call borrows, a cursor (a ping) per statement."""
+    """brx_sql's round trips by hand: a ping when a call borrows, then its statements."""
 
     def execute(self, statement, params=None):
-        cursor = self.cnx.cursor()
-        cursor.execute(statement, params)
-        return cursor
+        self.cursor.execute(statement, params)
+        return self.cursor
 
     def insert(self, n):
         person, street, pets = graph_names(n)
         self.cnx.is_connected()
         home_id = self.execute("INSERT INTO homes VALUES (%s, %s)", [0, street]).lastrowid
         person_id = self.execute("INSERT INTO persons VALUES (%s, %s, %s)", [0, person, home_id]).lastrowid
-        for pet in pets:
-            self.execute("INSERT INTO pets VALUES (%s, %s, %s)", [0, pet, person_id])
+        values = ", ".join(["(%s, %s, %s)"] * len(pets))
+        params = [value for pet in pets for value in (0, pet, person_id)]
+        [row[0] for row in self.execute("INSERT INTO pets VALUES %s RETURNING id" % values, params)]
         self.cnx.commit()
 
     def query(self, statement, names):

@@ -2,8 +2,9 @@
 inserts all in one transaction, updates and deletes one transaction each.
 
 Systems: the raw connector as a user writes it (autocommit, one cursor), the raw connector making
-the same round trips as brx_sql (a ping on borrowing, a cursor per statement, COMMIT), brx_sql on
-an ordinary pool and on an autocommit pool, peewee and SQLAlchemy's ORM."""
+the same round trips as brx_sql (a ping on borrowing, the statement, COMMIT), brx_sql on an ordinary
+pool and on an autocommit pool, each also with PING_AFTER (no ping when the connection came back less
+than half a second ago), peewee and SQLAlchemy's ORM."""
 import random
 
 import sqlalchemy
@@ -58,11 +59,15 @@ class Raw:
 
 
 class RawSameTrips(Raw):
-    """The round trips brx_sql makes, by hand: borrowing pings, each cursor() pings, and a
-    transaction the server reports open is committed."""
+    """The round trips brx_sql makes, by hand: borrowing pings, and a transaction the server reports
+    open is committed."""
 
     def __init__(self, bench, autocommit=False):
         self.cnx = bench.connect(autocommit=autocommit)
+        self.one_cursor = self.cnx.cursor()
+
+    def cursor(self):
+        return self.one_cursor
 
     def end(self):
         if self.cnx.in_transaction:
@@ -71,7 +76,7 @@ class RawSameTrips(Raw):
     def select(self, ids):
         for i in ids:
             self.cnx.is_connected()
-            cursor = self.cnx.cursor()
+            cursor = self.cursor()
             cursor.execute(SELECT % i)
             dict(zip(ROW_COLUMNS, next(iter(cursor))))
             cursor.fetchall()
@@ -82,7 +87,7 @@ class RawSameTrips(Raw):
         for v in values:
             if borrow:
                 self.cnx.is_connected()
-            cursor = self.cnx.cursor()
+            cursor = self.cursor()
             cursor.execute(INSERT, v)
             rows.append([cursor.lastrowid, *v[1:]])
             if borrow:
@@ -99,20 +104,20 @@ class RawSameTrips(Raw):
         for row in rows:
             row[3] += 1
             self.cnx.is_connected()
-            self.cnx.cursor().execute(UPDATE, row + row[:1])
+            self.cursor().execute(UPDATE, row + row[:1])
             self.end()
 
     def delete(self, rows):
         for row in rows:
             self.cnx.is_connected()
-            self.cnx.cursor()  # the one for the multi-foreign rows, opened even when there are none
-            self.cnx.cursor().execute(DELETE, (row[0],))
+            self.cursor().execute(DELETE, (row[0],))
             self.end()
 
 
 class Module:
-    def __init__(self, bench, **extra):
+    def __init__(self, bench, ping_after=0, **extra):
         self.pool = brx_sql.CNXPool(**bench.settings, **extra)
+        self.pool.PING_AFTER = ping_after
 
     def select(self, ids):
         for i in ids:
@@ -217,6 +222,8 @@ def systems(bench):
     return [("raw", lambda: Raw(bench)), ("raw, brx_sql's trips", lambda: RawSameTrips(bench)),
             ("raw, brx_sql autocommit trips", lambda: RawSameTrips(bench, autocommit=True)),
             ("brx_sql", lambda: Module(bench)), ("brx_sql autocommit", lambda: Module(bench, autocommit=True)),
+            ("brx_sql PING_AFTER", lambda: Module(bench, ping_after=0.5)),
+            ("brx_sql PING_AFTER autocommit", lambda: Module(bench, ping_after=0.5, autocommit=True)),
             ("peewee", lambda: Peewee(bench)), ("SQLAlchemy", lambda: SQLAlchemy(bench))]
 
 

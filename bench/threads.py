@@ -3,7 +3,8 @@
 Ways to share connections: a connection per thread (the raw connector, the floor; once as a user
 writes it, once making brx_sql's round trips and reads: a ping, a cursor, the select, its first row
 read by iteration and then the rest, COMMIT), one CNXPool
-shared by all threads, one CNXPool per thread, the connector's own MySQLConnectionPool (one slot
+shared by all threads (keeping its default 3 idle connections, and keeping as many as there are
+threads), one CNXPool per thread, the connector's own MySQLConnectionPool (one slot
 per thread) and SQLAlchemy's QueuePool with its default size behind the ORM's Session.get.
 Every thread makes one select before the clock starts, so connections that a pool opens on its
 first use are not timed, as the connections of the raw ways are opened before it too."""
@@ -21,7 +22,8 @@ from models import ROW_COLUMNS, ROW_TABLE, Row, SRow
 
 THREADS = (1, 4, 16, 32)
 SECONDS = 1.0
-WAYS = ("connection per thread", "connection per thread, brx_sql's trips", "shared CNXPool", "CNXPool per thread", "MySQLConnectionPool", "SQLAlchemy QueuePool")
+WAYS = ("connection per thread", "connection per thread, brx_sql's trips", "shared CNXPool",
+        "shared CNXPool, MAX_IDLE = threads", "CNXPool per thread", "MySQLConnectionPool", "SQLAlchemy QueuePool")
 SELECT = "SELECT * FROM `%s` WHERE id = %%d" % ROW_TABLE
 
 
@@ -42,9 +44,10 @@ def workers(bench, way, count):
         cnxs = [bench.connect() for _ in range(count)]
 
         def make(cnx):
+            cursor = cnx.cursor()
+
             def select(i):
                 cnx.is_connected()
-                cursor = cnx.cursor()
                 cursor.execute(SELECT % i)
                 # Read as brx_sql reads (and as workload 2's same-trips way does): the first row
                 # by iteration into an object, then what is left. Each read is one more release
@@ -55,9 +58,11 @@ def workers(bench, way, count):
                     cnx.commit()
             return select
         return [make(cnx) for cnx in cnxs], lambda: [cnx.close() for cnx in cnxs]
-    if way in ("shared CNXPool", "CNXPool per thread"):
+    if way.startswith("shared CNXPool") or way == "CNXPool per thread":
         shared = brx_sql.CNXPool(**bench.settings)
-        pools = [shared if way == "shared CNXPool" else brx_sql.CNXPool(**bench.settings) for _ in range(count)]
+        if way.endswith("MAX_IDLE = threads"):
+            shared.MAX_IDLE = count
+        pools = [shared if way.startswith("shared") else brx_sql.CNXPool(**bench.settings) for _ in range(count)]
 
         def make(pool):
             return lambda i: CNXGuard.Select(i, ROW_TABLE, Row, pool=pool)

@@ -76,7 +76,7 @@ SIGNATURES = {
     "Query": "(statement, params=None, _class=None, cnx=None, pool=None)",
     "FillForeignMany": "(rows, paths, cnx=None, pool=None)",
 }
-CLASS_ATTRIBUTES = {"CNXGuard": ["POOL"],
+CLASS_ATTRIBUTES = {"CNXGuard": ["POOL"], "CNXPool": ["MAX_IDLE", "PING_AFTER"],
                     "TableBase": ["TABLE_NAME", "COLUMN_NAMES", "COLUMN_ATTRIBUTES", "MULTI_FOREIGN_ATTR", "CACHE",
                                   "POOL"]}
 STATIC = {"Select", "SelectForeignAttr", "Insert", "Delete", "AlterAutoIncrement", "ClearTable"}

@@ -27,7 +27,7 @@ def test_graph_insert_logs_what_is_sent_in_order(tables, pool, recorder, stateme
     person = graph("rex", "tom")
     person.Insert(pool=rec)
     sent = executed(rec)
-    assert len(sent) == 4 and statements() == sent + [("COMMIT", None)]  # the guard's end is logged too
+    assert len(sent) == 3 and statements() == sent + [("COMMIT", None)]  # the two pets in one INSERT; the guard's end
     assert all(r.levelno == logging.DEBUG for r in caplog.records)
     assert "'rex'" in caplog.records[2].getMessage() and " -- parameters: " in caplog.records[2].getMessage()
 

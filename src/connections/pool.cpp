@@ -1,15 +1,18 @@
-// CNXPool: a lock-guarded LIFO stock of at most three idle connections.
+// CNXPool: a LIFO stock of idle connections. Its lock guards the idle list
+// only: connecting, pinging and closing run outside it, so a slow connect or
+// close holds up no other thread, and code run by them may use the pool.
+#include "connections/connector_mode_warning.hpp"
 #include "connections/pool_guard_methods.hpp"
+#include "connections/pool_settings.hpp"
 #include "module/module_state.hpp"
 #include "support/calls.hpp"
+#include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 #include "support/with_block.hpp"
 
 namespace brx {
 namespace {
-
-constexpr Py_ssize_t kMaxIdle = 3;
 
 // The settings as a fresh dict of keyword arguments for connect().
 Ref connection_keywords(PyObject* settings) {
@@ -32,38 +35,58 @@ Ref connect(PyObject* self) {
     if (!connect_fn) return {};
     Ref no_args = Ref::steal(PyTuple_New(0));
     if (!no_args) return {};
-    return Ref::steal(PyObject_Call(connect_fn.get(), no_args.get(), keywords.get()));
-}
-
-// Pops the most recently returned idle connection and checks it; a dead one
-// is closed and replaced by a new connection.
-Ref take_or_connect(PyObject* self) {
-    Ref idle = get_attr(self, py::pool_pool());
-    if (!idle) return {};
-    const Py_ssize_t count = PyObject_Length(idle.get());
-    if (count < 0) return {};
-    if (count == 0) return connect(self);
-    Ref connection = call_method(idle.get(), py::pop(), {});
-    if (!connection) return {};
-    Ref alive = call_method(connection.get(), py::is_connected(), {});
-    if (!alive) return {};
-    const int is_alive = truth(alive.get());
-    if (is_alive < 0) return {};
-    if (is_alive) return connection;
-    if (!call_method(connection.get(), py::close(), {})) return {};
-    return connect(self);
-}
-
-Ref give_back(PyObject* self, PyObject* connection) {
-    Ref idle = get_attr(self, py::pool_pool());
-    if (!idle) return {};
-    const Py_ssize_t count = PyObject_Length(idle.get());
-    if (count < 0) return {};
-    if (count >= kMaxIdle) return call_method(connection, py::close(), {}) ? none() : Ref();
-    return call_method(idle.get(), py::append(), {connection}) ? none() : Ref();
+    Ref connection = Ref::steal(PyObject_Call(connect_fn.get(), no_args.get(), keywords.get()));
+    if (!connection || !warn_if_c_extension_failed(connection.get(), keywords.get())) return {};
+    return connection;
 }
 
 Ref pool_lock(PyObject* self) { return get_attr(self, py::pool_lock()); }
+
+// An idle connection taken off the list, with when it was given back (null
+// when the pool did not record it: a list filled from outside).
+struct Taken {
+    Ref connection;
+    Ref returned_at;
+};
+
+// Under the lock: pops the most recently returned connection, if any.
+bool take_idle(PyObject* self, Taken& taken) {
+    Ref idle = get_attr(self, py::pool_pool());
+    if (!idle) return false;
+    const Py_ssize_t count = PyObject_Length(idle.get());
+    if (count <= 0) return count == 0;
+    taken.connection = call_method(idle.get(), py::pop(), {});
+    if (!taken.connection) return false;
+    taken.returned_at = take_return_time(self, taken.connection.get());
+    return !PyErr_Occurred();
+}
+
+// Under the lock: appends the connection when the list holds fewer than
+// `max_idle`; `kept` says whether it did.
+bool keep_idle(PyObject* self, PyObject* connection, Py_ssize_t max_idle, bool& kept) {
+    Ref idle = get_attr(self, py::pool_pool());
+    if (!idle) return false;
+    const Py_ssize_t count = PyObject_Length(idle.get());
+    if (count < 0) return false;
+    if (count >= max_idle) return true;
+    if (!call_method(idle.get(), py::append(), {connection})) return false;
+    kept = true;
+    record_return_time(self, connection);
+    return true;
+}
+
+// The connection taken, checked unless it came back within PING_AFTER; a
+// dead one is closed and replaced by a new connection.
+Ref checked_or_replaced(PyObject* self, Taken& taken, double ping_after) {
+    if (taken.returned_at && returned_within(taken.returned_at.get(), ping_after)) return std::move(taken.connection);
+    Ref alive = call_method(taken.connection.get(), py::is_connected(), {});
+    if (!alive) return {};
+    const int is_alive = truth(alive.get());
+    if (is_alive < 0) return {};
+    if (is_alive) return std::move(taken.connection);
+    if (!call_method(taken.connection.get(), py::close(), {})) return {};
+    return connect(self);
+}
 
 }  // namespace
 
@@ -73,6 +96,8 @@ Ref pool_init(Bound<sig::pool_init> args) {
     if (!settings || PyObject_SetAttr(self, py::pool_dbconfig(), settings.get()) < 0) return {};
     Ref idle = Ref::steal(PyList_New(0));
     if (!idle || PyObject_SetAttr(self, py::pool_pool(), idle.get()) < 0) return {};
+    Ref returned = Ref::steal(PyDict_New());
+    if (!returned || PyObject_SetAttr(self, py::pool_returned(), returned.get()) < 0) return {};
     Ref lock_factory = global(py::_Lock());
     if (!lock_factory) return {};
     Ref lock = call(lock_factory.get(), {});
@@ -82,16 +107,35 @@ Ref pool_init(Bound<sig::pool_init> args) {
 
 Ref pool_get(Bound<sig::pool_get> args) {
     PyObject* self = args.get<"self">();
+    // Read before a connection is taken, so that a bad setting loses none.
+    double ping_after = 0;
+    if (!read_ping_after(self, ping_after)) return {};
     Ref lock = pool_lock(self);
     if (!lock) return {};
-    return with_block(lock.get(), [&](PyObject*) { return take_or_connect(self); });
+    Taken taken;
+    if (!with_block(lock.get(), [&](PyObject*) { return take_idle(self, taken) ? none() : Ref(); })) return {};
+    if (!taken.connection) return connect(self);
+    return checked_or_replaced(self, taken, ping_after);
 }
 
 Ref pool_put(Bound<sig::pool_put> args) {
     PyObject* self = args.get<"self">();
-    Ref lock = pool_lock(self);
-    if (!lock) return {};
-    return with_block(lock.get(), [&](PyObject*) { return give_back(self, args.get<"connection">()); });
+    PyObject* connection = args.get<"connection">();
+    Py_ssize_t max_idle = 0;
+    bool kept = false;
+    if (read_max_idle(self, max_idle)) {
+        Ref lock = pool_lock(self);
+        if (lock && with_block(lock.get(), [&](PyObject*) {
+                return keep_idle(self, connection, max_idle, kept) ? none() : Ref();
+            }))
+            return kept || call_method(connection, py::close(), {}) ? none() : Ref();
+    }
+    // A connection the pool failed to keep is closed, not left open unowned.
+    if (!kept) {
+        StashedError failure;
+        if (!call_method(connection, py::close(), {})) PyErr_Clear();
+    }
+    return {};
 }
 
 }  // namespace brx

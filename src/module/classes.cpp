@@ -34,6 +34,9 @@ bool set_item(PyObject* dict, const char* key, Ref value) {
 
 bool add_class_attributes(const char* name, PyObject* ns) {
     if (std::strcmp(name, "CNXGuard") == 0) return set_item(ns, "POOL", Ref::borrow(Py_None));
+    if (std::strcmp(name, "CNXPool") == 0)
+        return set_item(ns, "MAX_IDLE", Ref::steal(PyLong_FromLong(3))) &&
+               set_item(ns, "PING_AFTER", Ref::steal(PyLong_FromLong(0)));
     if (std::strcmp(name, "TableBase") != 0) return true;
     return set_item(ns, "TABLE_NAME", Ref::steal(PyUnicode_FromString("table_base"))) &&
            set_item(ns, "COLUMN_NAMES", Ref::steal(PyList_New(0))) &&

@@ -13,35 +13,6 @@
 namespace brx {
 namespace {
 
-// A foreign-key column holds a row object not stored yet: it is inserted first.
-bool references_new_row(PyObject* row, PyObject* foreigns) {
-    Ref store = column_store(row);
-    if (!store) return true;
-    bool found = false;
-    const bool walked = each_item(foreigns, [&](PyObject* foreign) {
-        Ref value = Ref::steal(PyObject_GetItem(store.get(), foreign));
-        if (!value) {
-            PyErr_Clear();
-            return true;
-        }
-        if (value.get() == Py_None || PyLong_Check(value.get())) return true;
-        Ref id = Ref::steal(PyObject_GetItem(value.get(), py::id()));
-        found = !id || not_stored(id.get()) != 0;
-        return !found;
-    });
-    return found || !walked;
-}
-
-// The row holds a multi-foreign list (a non-empty one, unless `even_empty`).
-bool holds_rows(PyObject* row, bool even_empty) {
-    bool found = false;
-    const bool walked = each_held_multi_foreign(row, [&](PyObject*, PyObject* held) {
-        found = even_empty || PyObject_Length(held) != 0;
-        return !found;
-    });
-    return found || !walked;
-}
-
 // Whatever the predicates could not tell was counted as "several"; the
 // failure itself is the write's to report.
 bool settled(bool several) {
@@ -69,6 +40,35 @@ int in_autocommit_mode(PyObject* cnx, PyObject* pool) {
 }
 
 }  // namespace
+
+// A foreign-key column of `foreigns` holds a row object not stored yet: it is inserted first.
+bool references_new_row(PyObject* row, PyObject* foreigns) {
+    Ref store = column_store(row);
+    if (!store) return true;
+    bool found = false;
+    const bool walked = each_item(foreigns, [&](PyObject* foreign) {
+        Ref value = Ref::steal(PyObject_GetItem(store.get(), foreign));
+        if (!value) {
+            PyErr_Clear();
+            return true;
+        }
+        if (value.get() == Py_None || PyLong_Check(value.get())) return true;
+        Ref id = Ref::steal(PyObject_GetItem(value.get(), py::id()));
+        found = !id || not_stored(id.get()) != 0;
+        return !found;
+    });
+    return found || !walked;
+}
+
+// The row holds a multi-foreign list (a non-empty one, unless `even_empty`).
+bool holds_rows(PyObject* row, bool even_empty) {
+    bool found = false;
+    const bool walked = each_held_multi_foreign(row, [&](PyObject*, PyObject* held) {
+        found = even_empty || PyObject_Length(held) != 0;
+        return !found;
+    });
+    return found || !walked;
+}
 
 bool insert_may_write_several(PyObject* row, PyObject* foreigns) {
     return settled(references_new_row(row, foreigns) || holds_rows(row, false));

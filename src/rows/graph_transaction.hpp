@@ -12,6 +12,12 @@
 
 namespace brx {
 
+// Whether a foreign-key column of `foreigns` holds a row object not stored
+// yet, and whether the row holds a multi-foreign list (a non-empty one unless
+// `even_empty`). Either may leave an exception set; it then answers true.
+bool references_new_row(PyObject* row, PyObject* foreigns);
+bool holds_rows(PyObject* row, bool even_empty);
+
 // Whether the write may take more than one statement: 1 yes, 0 no. Anything
 // that cannot be told (a failing lookup) counts as yes; the write itself then
 // reports it.

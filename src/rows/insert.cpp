@@ -4,6 +4,7 @@
 // one call runs on one connection. A row already stored is not written again,
 // and nothing is deleted: only what around it is not stored yet gets stored.
 #include "connections/guard_block.hpp"
+#include "rows/batched_insert.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
@@ -41,23 +42,6 @@ private:
     PyObject* row_;
 };
 
-// The values for the INSERT: the row's own store, or a copy of it with each
-// foreign-key column holding the referenced row's identifier.
-Ref insert_values(PyObject* self, PyObject* foreigns, PyObject* foreign_ids) {
-    Ref values = column_store(self);
-    if (!values) return {};
-    const Py_ssize_t count = PyObject_Length(foreigns);
-    if (count < 0) return {};
-    if (count == 0) return values;
-    Ref copy = call_method(values.get(), py::copy(), {});
-    if (!copy) return {};
-    const bool done = each_item(foreigns, [&](PyObject* foreign) {
-        Ref id = Ref::steal(PyObject_GetItem(foreign_ids, foreign));
-        return id && PyObject_SetItem(copy.get(), foreign, id.get()) == 0;
-    });
-    return done ? std::move(copy) : Ref();
-}
-
 // INSERT of the row itself, then its identifier and cache registration.
 Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject* foreign_ids, PyObject* cnx) {
     Ref values = insert_values(self, foreigns, foreign_ids);
@@ -71,14 +55,7 @@ Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject
     Ref names = get_attr(self, py::COLUMN_NAMES());
     if (!names) return {};
     Ref id = call(insert.get(), {table.get(), names.get(), values.get(), cnx});
-    if (!id || !write_row_id(self, id.get(), own_id, cnx)) return {};
-
-    Ref cache = get_attr(self, py::CACHE());
-    if (!cache) return {};
-    if (cache.get() != Py_None) {
-        Ref cache_table = get_attr(self, py::TABLE_NAME());
-        if (!cache_table || !register_in_cache(cache.get(), self, cache_table.get(), id.get(), cnx)) return {};
-    }
+    if (!id || !note_stored_row(self, id.get(), own_id, cnx)) return {};
     return id;
 }
 

@@ -3,6 +3,7 @@
 #include "rows/multi_foreign_rows.hpp"
 
 #include "cache/cache_state.hpp"
+#include "rows/batched_insert.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
@@ -68,19 +69,17 @@ bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* foreign_
     return !cache || forget_cached_rows(cache.get(), table.get(), gone.get(), cnx);
 }
 
-// Each held row is made to point at this row object and goes through its own
-// Insert on the caller's connection: new rows are inserted, stored rows store
-// only what around them is not stored yet.
+// Each held row is made to point at this row object and stored on the
+// caller's connection: new rows are inserted (batched where they can be),
+// stored rows go through their own Insert, which stores only what around them
+// is not stored yet.
 Ref table_insert_multi_foreign_attr(Bound<sig::table_insert_multi_foreign_attr> args) {
     PyObject* self = args.get<"self">();
     PyObject* cnx = args.get<"cnx">();
+    const auto insert_one = [cnx](PyObject* obj) { return static_cast<bool>(call_method(obj, py::Insert(), {cnx})); };
     const bool done = each_held_multi_foreign(self, [&](PyObject* foreign_attr, PyObject* held) {
         Ref foreign_name = get_attr(foreign_attr, py::foreign_name());
-        if (!foreign_name) return false;
-        return each_item(held, [&](PyObject* obj) {
-            return PyObject_SetItem(obj, foreign_name.get(), self) == 0 &&
-                   static_cast<bool>(call_method(obj, py::Insert(), {cnx}));
-        });
+        return foreign_name && store_held_rows(self, foreign_name.get(), held, cnx, insert_one);
     });
     return done ? none() : Ref();
 }

@@ -7,6 +7,7 @@
 // whatever points at them. Lists never loaded on this row object are left alone
 // in the database: nothing here could write their rows back.
 #include "connections/guard_block.hpp"
+#include "rows/batched_insert.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
@@ -109,10 +110,9 @@ Ref stored_identifiers(PyObject* held) {
     return done ? std::move(ids) : Ref();
 }
 
-// A held row, made to point at `owner`: a stored one is written back in place
-// and stores what around it is new, a new one is inserted.
-bool write_held_row(PyObject* obj, PyObject* foreign_name, PyObject* owner, PyObject* cnx) {
-    if (PyObject_SetItem(obj, foreign_name, owner) < 0) return false;
+// A held row, already made to point at its owner: a stored one is written back
+// in place and stores what around it is new, a new one is inserted.
+bool write_held_row(PyObject* obj, PyObject* cnx) {
     Ref id = Ref::steal(PyObject_GetItem(obj, py::id()));
     const int is_new = id ? not_stored(id.get()) : -1;
     if (is_new < 0) return false;
@@ -133,7 +133,8 @@ bool sync_held_list(PyObject* self, PyObject* id, PyObject* foreign_attr, PyObje
     if (!delete_rows_pointing_at(cnx, cursor.get(), foreign_attr, id, kept.get())) return false;
     Ref foreign_name = get_attr(foreign_attr, py::foreign_name());
     if (!foreign_name) return false;
-    return each_item(held.get(), [&](PyObject* obj) { return write_held_row(obj, foreign_name.get(), self, cnx); });
+    return store_held_rows(self, foreign_name.get(), held.get(), cnx,
+                           [cnx](PyObject* obj) { return write_held_row(obj, cnx); });
 }
 
 bool sync_held_multi_foreign(PyObject* self, PyObject* cnx) {

@@ -1,5 +1,6 @@
 #include "statements/cursor.hpp"
 
+#include "statements/connector_cursor.hpp"
 #include "statements/param_markers.hpp"
 #include "statements/statement_log.hpp"
 #include "support/calls.hpp"
@@ -8,7 +9,7 @@
 
 namespace brx {
 
-Ref open_cursor(PyObject* cnx) { return call_method(cnx, py::cursor(), {}); }
+Ref open_cursor(PyObject* cnx) { return cursor_without_ping(cnx); }
 
 bool execute_statement(PyObject* cursor, PyObject* statement, PyObject* params) {
     if (!log_statement(statement, params)) return false;

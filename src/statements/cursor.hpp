@@ -9,7 +9,8 @@
 
 namespace brx {
 
-// cnx.cursor()
+// A new cursor of the connection's default kind (cnx.cursor(), without the
+// connector's ping: see connector_cursor.hpp).
 Ref open_cursor(PyObject* cnx);
 // cursor.execute(statement) or cursor.execute(statement, params).
 bool execute_statement(PyObject* cursor, PyObject* statement, PyObject* params = nullptr);

@@ -39,6 +39,17 @@ Ref insert_text(PyObject* table, Py_ssize_t column_count) {
     return with_table("INSERT INTO `%s` VALUES (%%s%s)"_id, table, markers.get());
 }
 
+Ref insert_returning_ids_text(PyObject* table, Py_ssize_t column_count, Py_ssize_t row_count) {
+    Ref markers = Ref::steal(PySequence_Repeat(", %s"_id, column_count - 1));
+    Ref row = markers ? format("(%%s%s)"_id, {markers.get()}) : Ref();
+    Ref separated_row = row ? format(", %s"_id, {row.get()}) : Ref();
+    Ref rows = separated_row ? Ref::steal(PySequence_Repeat(separated_row.get(), row_count - 1)) : Ref();
+    if (!rows) return {};
+    Ref values = Ref::steal(PyUnicode_Concat(row.get(), rows.get()));
+    if (!values) return {};
+    return with_table("INSERT INTO `%s` VALUES %s RETURNING id"_id, table, values.get());
+}
+
 Ref delete_by_id_text(PyObject* table) { return with_table("DELETE FROM `%s` WHERE id = %%s"_id, table); }
 
 Ref alter_auto_increment_text(PyObject* table, PyObject* value) {

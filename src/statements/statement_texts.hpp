@@ -12,6 +12,9 @@ namespace brx {
 Ref select_by_id_text(PyObject* table, PyObject* id);
 // INSERT INTO `t` VALUES (%s, %s, ...) with `column_count` (>= 1) markers
 Ref insert_text(PyObject* table, Py_ssize_t column_count);
+// INSERT INTO `t` VALUES (%s, %s), (%s, %s) RETURNING id with `column_count`
+// (>= 1) markers per row and `row_count` (>= 1) rows
+Ref insert_returning_ids_text(PyObject* table, Py_ssize_t column_count, Py_ssize_t row_count);
 // DELETE FROM `t` WHERE id = %s  (the identifier travels as a parameter)
 Ref delete_by_id_text(PyObject* table);
 // ALTER TABLE `t` AUTO_INCREMENT = 1

@@ -20,6 +20,7 @@ inline PyObject* guard_pool() { return "_CNXGuard__pool"_id; }
 inline PyObject* pool_dbconfig() { return "_CNXPool__dbconfig"_id; }
 inline PyObject* pool_lock() { return "_CNXPool__lock"_id; }
 inline PyObject* pool_pool() { return "_CNXPool__pool"_id; }
+inline PyObject* pool_returned() { return "_CNXPool__returned"_id; }
 inline PyObject* row_column_value_for_update() { return "_TableBase__column_value_for_update"_id; }
 inline PyObject* row_column_values() { return "_TableBase__column_values"_id; }
 inline PyObject* row_delete_multi_foreign_attr() { return "_TableBase__delete_multi_foreign_attr"_id; }
@@ -31,6 +32,7 @@ inline PyObject* row_is_foreign_key() { return "_TableBase__is_foreign_key"_id; 
 
 // Class settings of row classes and the guard.
 inline PyObject* CACHE() { return "CACHE"_id; }
+inline PyObject* TableBase() { return "TableBase"_id; }
 inline PyObject* COLUMN_ATTRIBUTES() { return "COLUMN_ATTRIBUTES"_id; }
 inline PyObject* COLUMN_NAMES() { return "COLUMN_NAMES"_id; }
 inline PyObject* MULTI_FOREIGN_ATTR() { return "MULTI_FOREIGN_ATTR"_id; }
@@ -57,6 +59,8 @@ inline PyObject* FillForeign() { return "FillForeign"_id; }
 inline PyObject* Get() { return "Get"_id; }
 inline PyObject* Insert() { return "Insert"_id; }
 inline PyObject* Put() { return "Put"_id; }
+inline PyObject* MAX_IDLE() { return "MAX_IDLE"_id; }
+inline PyObject* PING_AFTER() { return "PING_AFTER"_id; }
 inline PyObject* Refresh() { return "Refresh"_id; }
 inline PyObject* Select() { return "Select"_id; }
 inline PyObject* TableBase() { return "TableBase"_id; }
@@ -71,12 +75,15 @@ inline PyObject* connect() { return "connect"_id; }
 inline PyObject* cursor() { return "cursor"_id; }
 inline PyObject* execute() { return "execute"_id; }
 inline PyObject* in_transaction() { return "in_transaction"_id; }
+inline PyObject* server_info() { return "server_info"_id; }
 inline PyObject* is_connected() { return "is_connected"_id; }
 inline PyObject* lastrowid() { return "lastrowid"_id; }
 inline PyObject* nextset() { return "nextset"_id; }
 inline PyObject* rollback() { return "rollback"_id; }
+inline PyObject* use_pure() { return "use_pure"_id; }
 
 // Module attributes, builtins and special methods.
+inline PyObject* dunder_bool() { return "__bool__"_id; }
 inline PyObject* dunder_class() { return "__class__"_id; }
 inline PyObject* dunder_enter() { return "__enter__"_id; }
 inline PyObject* dunder_exit() { return "__exit__"_id; }
@@ -112,5 +119,8 @@ inline PyObject* _cache() { return "_cache"_id; }
 inline PyObject* isEnabledFor() { return "isEnabledFor"_id; }
 inline PyObject* LOG_PARAMETERS() { return "LOG_PARAMETERS"_id; }
 inline PyObject* debug() { return "debug"_id; }
+inline PyObject* warning() { return "warning"_id; }
+inline PyObject* find_spec() { return "find_spec"_id; }
+inline PyObject* _mysql_connector() { return "_mysql_connector"_id; }
 
 }  // namespace brx::py

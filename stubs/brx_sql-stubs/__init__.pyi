@@ -31,6 +31,9 @@ LOG_PARAMETERS: bool
 __version__: str
 
 class CNXPool:
+    # Read from the pool at each use: set on a pool for that pool, on the class for every pool.
+    MAX_IDLE: int  # idle connections kept at most
+    PING_AFTER: float  # seconds after its return within which a connection is lent unchecked
     # Every keyword goes to mysql.connector.connect, unchanged, for each new connection.
     def __init__(self, **dbconfig: Any) -> None: ...
     def Get(self) -> PooledMySQLConnection | MySQLConnectionAbstract: ...
@@ -38,6 +41,7 @@ class CNXPool:
     _CNXPool__dbconfig: dict[str, Any]
     _CNXPool__pool: list[Any]  # idle connections, the most recently returned last
     _CNXPool__lock: threading.Lock
+    _CNXPool__returned: dict[int, tuple[Any, float]]  # id(connection) -> (connection, when it came back)
 
 class CNXGuard:
     POOL: ClassVar[_Pool | None]

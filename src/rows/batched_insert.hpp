@@ -1,0 +1,31 @@
+// The new rows of a multi-foreign list, stored in few statements. A graph
+// write would otherwise send one INSERT per held row. Where the server returns
+// the identifiers of a multi-row INSERT (MariaDB 10.5 and newer: RETURNING, in
+// insertion order), each run of consecutive rows that are new and need nothing
+// stored before or after them goes as one statement; every other row goes
+// through its own path as before. Identifiers are taken as returned, never
+// counted on from the first (a Galera cluster steps them), and written into
+// the rows and their caches in list order, as one-at-a-time inserts would, and
+// recorded for putting back after a failure the same way.
+#pragma once
+
+#include "support/ref.hpp"
+
+#include <functional>
+
+namespace brx {
+
+// For each row of `held` in order: makes its column `foreign_name` hold
+// `owner`, then stores it, batched as above or through `one_row(row)`.
+bool store_held_rows(PyObject* owner, PyObject* foreign_name, PyObject* held, PyObject* cnx,
+                     const std::function<bool(PyObject*)>& one_row);
+
+// The values of a new row's INSERT: its own column store, or a copy of it with
+// each foreign-key column holding the identifier in `foreign_ids`.
+Ref insert_values(PyObject* row, PyObject* foreigns, PyObject* foreign_ids);
+
+// A new row just stored as `id`: the identifier written into the row (put back
+// on failure of the call owning `cnx`), and the row registered in its CACHE.
+bool note_stored_row(PyObject* row, PyObject* id, PyObject* old_id, PyObject* cnx);
+
+}  // namespace brx
