@@ -63,7 +63,6 @@ inline PyObject* MAX_IDLE() { return "MAX_IDLE"_id; }
 inline PyObject* PING_AFTER() { return "PING_AFTER"_id; }
 inline PyObject* Refresh() { return "Refresh"_id; }
 inline PyObject* Select() { return "Select"_id; }
-inline PyObject* TableBase() { return "TableBase"_id; }
 inline PyObject* Update() { return "Update"_id; }
 
 // Names of the connector, its connections and cursors.
