@@ -104,6 +104,7 @@ inline PyObject* show() { return "show"_id; }
 inline PyObject* split() { return "split"_id; }
 inline PyObject* staticmethod() { return "staticmethod"_id; }
 inline PyObject* ValueError() { return "ValueError"_id; }
+inline PyObject* update() { return "update"_id; }
 inline PyObject* warning() { return "warning"_id; }
 inline PyObject* zip() { return "zip"_id; }
 
