@@ -4,6 +4,7 @@
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
 #include "connections/guard_block.hpp"
+#include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
@@ -59,11 +60,13 @@ bool add_row(PyObject* rows, PyObject* row_class, PyObject* row, DeferredTrackin
     return key && store_entry(rows, key.get(), obj.get());
 }
 
-bool load_rows(PyObject* cnx, PyObject* pool, PyObject* query, PyObject* rows, PyObject* row_class) {
+bool load_rows(PyObject* cnx, PyObject* pool, PyObject* table, PyObject* query, PyObject* rows,
+               PyObject* row_class) {
     DeferredTracking tracking;
     Ref done = with_guard(cnx, pool, [&](PyObject* connection) -> Ref {
         Ref cursor = open_cursor(connection);
         if (!cursor || !execute_statement(cursor.get(), query)) return {};
+        if (!check_column_order(row_class, table, cursor.get())) return {};
         const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
             return add_row(rows, row_class, row, tracking) ? RowStep::Next : RowStep::Fail;
         });
@@ -109,7 +112,7 @@ Ref cache_cache(Bound<sig::cache_cache> args) {
     Ref pool = resolve_pool(self, args.get<"pool">());
     Ref query = pool ? select_all_text(table) : Ref();
     Ref loaded = query ? Ref::steal(PyDict_New()) : Ref();
-    if (!loaded || !load_rows(args.get<"cnx">(), pool.get(), query.get(), loaded.get(), row_class.get())) {
+    if (!loaded || !load_rows(args.get<"cnx">(), pool.get(), table, query.get(), loaded.get(), row_class.get())) {
         if (!had_class) {
             StashedError failure;
             discard_entry(row_classes.get(), table);

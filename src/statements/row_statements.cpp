@@ -1,6 +1,7 @@
 // CNXGuard.Select, SelectForeignAttr, Insert and Delete: one row, one
 // statement, one cursor, one guarded block.
 #include "connections/guard_block.hpp"
+#include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
 #include "statements/quoted_name.hpp"
 #include "statements/statement_methods.hpp"
@@ -47,6 +48,7 @@ Ref guard_select(Bound<sig::guard_select> args) {
     Ref row_object = with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor || !execute_statement(cursor.get(), text.get())) return {};
+        if (!check_column_order(row_class, table, cursor.get())) return {};
         Ref built;
         // Only the first row counts; for_each_row reads away any others so the
         // guard can still commit on this connection.

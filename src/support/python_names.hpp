@@ -68,6 +68,7 @@ inline PyObject* close() { return "close"_id; }
 inline PyObject* commit() { return "commit"_id; }
 inline PyObject* connect() { return "connect"_id; }
 inline PyObject* cursor() { return "cursor"_id; }
+inline PyObject* description() { return "description"_id; }
 inline PyObject* execute() { return "execute"_id; }
 inline PyObject* in_transaction() { return "in_transaction"_id; }
 inline PyObject* is_connected() { return "is_connected"_id; }
