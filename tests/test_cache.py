@@ -84,10 +84,17 @@ def test_failures_leave_rows_and_connections_usable(homes, db, pool):
     cache = Cache(pool)
     with pytest.raises(RuntimeError, match="bad row"):
         cache.Cache("homes", fussy)
-    rows = cache.CachedTable("homes")
-    assert rows == {1: (1, "h1")}  # rows built before the failure stay
+    with pytest.raises(KeyError):  # all or nothing: no rows, no class kept
+        cache.CachedTable("homes")
+    with pytest.raises(ValueError, match="valid class"):
+        cache.Cache("homes")
     # The unread rows were drained, so the pooled connection serves the next load.
-    assert cache.Cache("homes", Home) is rows and sorted(rows) == [1, 2, 3] and type(rows[2]) is Home
+    rows = cache.Cache("homes", Home)
+    assert sorted(rows) == [1, 2, 3] and type(rows[2]) is Home
+    first = rows[1]
+    with pytest.raises(RuntimeError, match="bad row"):
+        cache.Cache("homes", fussy)  # into a table already cached: its rows stay as they were
+    assert cache.CachedTable("homes") is rows and rows[1] is first and sorted(rows) == [1, 2, 3]
     db.run("DROP TABLE homes")
     with pytest.raises(mysql.connector.Error):
         cache.Refresh("homes")  # a failed reload leaves what was loaded
@@ -114,10 +121,11 @@ def test_loaded_rows_are_left_to_the_collector(homes, pool, fails):
             cache.Cache("homes", Cyclic)
     else:
         cache.Cache("homes", Cyclic)
-    rows = cache.CachedTable("homes")
-    assert sorted(rows) == ([1, 2] if fails else [1, 2, 3]) and all(gc.is_tracked(row) for row in rows.values())
+    rows = {} if fails else cache.CachedTable("homes")
+    assert sorted(rows) == ([] if fails else [1, 2, 3]) and all(gc.is_tracked(row) for row in rows.values())
     del rows
-    cache.ClearTable("homes")
+    if not fails:
+        cache.ClearTable("homes")
     gc.collect()
     assert len(built) == 3 and [ref() for ref in built] == [None] * 3
 

@@ -30,3 +30,16 @@ def test_the_readme_and_the_guide_have_examples():
     # A fence written wrongly would make the check above pass without running anything.
     for path in (ROOT / "README.md", ROOT / "docs" / "guide.md"):
         assert python_blocks(path.read_text(encoding="utf-8")), path
+
+
+def test_the_readme_runs_twice_in_one_database(server, clean_databases):
+    """A reader runs the first example again: it makes its tables anew instead of failing on them."""
+    target = dict(server.settings(), database=clean_databases[0])
+    for _ in range(2):
+        namespace = {"__name__": "__doc_example__"}
+        try:
+            run_document(ROOT / "README.md", target, namespace, defaults={"use_pure": True})
+        finally:
+            for value in list(namespace.values()):
+                close_idle(value)
+            brx_sql.CNXGuard.POOL = None

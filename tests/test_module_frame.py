@@ -174,7 +174,9 @@ class Unprintable:
 
 G, Cache = brx_sql.CNXGuard, brx_sql.Cache
 BINDING_ERRORS = [  # qualified name, call, message after "name() "
-    ("CNXPool.__init__", lambda: brx_sql.CNXPool(1), "takes exactly 1 positional argument (2 given)"),
+    ("CNXPool.__init__", lambda: brx_sql.CNXPool("localhost"),
+     "takes exactly 1 positional argument (2 given): the connection settings are keyword arguments, as for "
+     'mysql.connector.connect(), e.g. CNXPool(host="localhost", user=..., password=..., database=...)'),
     ("CNXPool.Get", lambda: brx_sql.CNXPool().Get(1), "takes exactly 1 positional argument (2 given)"),
     ("CNXPool.Put", lambda: brx_sql.CNXPool().Put(), "takes exactly 2 positional arguments (1 given)"),
     ("CNXGuard.__init__", lambda: G(1, 2, 3), "takes at most 3 positional arguments (4 given)"),

@@ -64,17 +64,20 @@ def test_insert_of_stored_row_stores_only_what_is_new(tables, pool, db, recorder
     assert home.Insert(pool=pool) == home["id"]  # no foreign key column: no error either
 
 
-@pytest.mark.parametrize("breaks, error", [
-    (lambda p: p.__setitem__("home_id", "h1"), TypeError),  # neither a row, an identifier nor NULL
-    (lambda p: p.__setitem__("id", None), TypeError),
-    (lambda p: p.__setitem__("id", "0"), TypeError),
-    (lambda p: p["home_id"].__setitem__("id", None), TypeError),
-    (lambda p: setattr(p, "MULTI_FOREIGN_ATTR", None), AttributeError),
+@pytest.mark.parametrize("breaks, error, message", [
+    # neither a row, an identifier nor NULL: the message names the column and what it takes
+    (lambda p: p.__setitem__("home_id", "h1"), TypeError,
+     r"^Column 'home_id' of Person is a foreign key: it takes the referenced row object, its integer id or None, "
+     r"not str 'h1'$"),
+    (lambda p: p.__setitem__("id", None), TypeError, None),
+    (lambda p: p.__setitem__("id", "0"), TypeError, None),
+    (lambda p: p["home_id"].__setitem__("id", None), TypeError, None),
+    (lambda p: setattr(p, "MULTI_FOREIGN_ATTR", None), AttributeError, None),
 ])
-def test_bad_input_leaves_nothing_behind(tables, pool, breaks, error):
+def test_bad_input_leaves_nothing_behind(tables, pool, breaks, error, message):
     person = graph("rex")
     breaks(person)
-    with pytest.raises(error):
+    with pytest.raises(error, match=message):
         person.Insert(pool=pool)
     assert counts(tables) == [0, 0, 0]
     assert all(row["id"] in (0, None, "0") for row in (person, person.pets[0]))

@@ -140,3 +140,37 @@ def test_bad_input_raises_and_touches_nothing(rows, pool, recorder, db, call, er
     assert caught.traceback[-1].frame.code.name.startswith("brx_sql.")
     assert rec.log == [] and db.query("SELECT * FROM persons") == [(1, "ann", 1)]
 
+
+
+class Swapped(TableBase):
+    TABLE_NAME = "persons"
+    COLUMN_NAMES = ["id", "home_id", "name"]  # the table has name before home_id
+
+
+class SwappedOwner(TableBase):
+    TABLE_NAME = "homes"
+    COLUMN_NAMES = ["id", "name"]
+    MULTI_FOREIGN_ATTR = {"people": MultiForeignAttr("people", "home_id", "persons", Swapped)}
+
+
+@pytest.mark.parametrize("read", [
+    lambda pool: CNXGuard.Select(1, "persons", Swapped, pool=pool),
+    lambda pool: __import__("brx_sql").Cache(pool).Cache("persons", Swapped),
+    lambda pool: SwappedOwner(1, "h").FillForeign(pool=pool),
+], ids=["Select", "Cache", "FillForeign"])
+def test_columns_declared_out_of_order_are_refused(tables, db, pool, read):
+    db.run("INSERT INTO homes (id, name) VALUES (1, 'h')")
+    db.run("INSERT INTO persons (id, name, home_id) VALUES (1, 'ann', 1)")
+    message = r"\['id', 'name', 'home_id'\].*Swapped\.COLUMN_NAMES is \['id', 'home_id', 'name'\]"
+    for _ in range(2):  # refused every time, and the connection is left ready for the next statement
+        with pytest.raises(ValueError, match=message):
+            read(pool)
+    Swapped.COLUMN_NAMES = ["id", "name", "home_id"]  # a change of the class is checked anew
+    try:
+        read(pool)
+        Swapped.COLUMN_NAMES = ["id", "home_id", "name"]
+        with pytest.raises(ValueError, match=message):
+            read(pool)
+    finally:
+        Swapped.COLUMN_NAMES = ["id", "home_id", "name"]
+    assert Execute("SELECT COUNT(*) FROM persons", pool=pool) == [(1,)]

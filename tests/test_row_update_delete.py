@@ -98,3 +98,17 @@ def test_missing_multi_foreign_table_rolls_back(stored, tables, pool, call):
     assert [row[1] for row in tables("persons")] == ["ann"] and len(tables("pets")) == 2
     with CNXGuard(None, pool) as cnx:  # the connection went back usable
         assert CNXGuard.Select(stored["id"], "persons", lambda *row: row, cnx)[1] == "ann"
+
+
+@pytest.mark.parametrize("operation", [
+    lambda row, pool: row.Update(pool=pool), lambda row, pool: row.Delete(pool=pool),
+    lambda row, pool: row.FillForeign(pool=pool), lambda row, pool: CNXGuard.Select(row["id"], "persons", Person, pool=pool),
+], ids=["Update", "Delete", "FillForeign", "Select"])
+@pytest.mark.parametrize("bad_id", [1.9, 1.0])
+def test_id_that_is_not_an_integer_sends_nothing(stored, tables, pool, recorder, operation, bad_id):
+    """"WHERE id = %d" would write 1.9 as 1: the statement would touch another row."""
+    rec = recorder(pool)
+    row = Person(bad_id, "changed", None, pets=[])
+    with pytest.raises(TypeError, match="id must be an integer, not float"):
+        operation(row, rec)
+    assert rec.calls("execute") == [] and [name for _, name, _ in tables("persons")] == ["ann"]

@@ -33,7 +33,7 @@ def test_statement_texts_one_cursor_and_one_commit_each(pool, recorder, table_t)
     assert G.Insert("t", ["id", "a", "b", "c"], values, pool=rec) == 8
     assert G.Insert("t", ["id", "a", "b", "c"], {"c": 3, "z": 9, "a": 1, "id": None, "b": 2}, pool=rec) > 8
     assert G.Delete(7, "t", pool=rec) is None
-    assert G.Select(8.9, "t", as_tuple, None, rec) == (8, 4, 5, 6)  # "%d" truncates
+    assert G.Select(8, "t", as_tuple, None, rec) == (8, 4, 5, 6)
     G.AlterAutoIncrement("t", pool=rec)
     G.AlterAutoIncrement("t", 100, pool=rec)
     G.ClearTable("t", pool=rec)
@@ -96,6 +96,9 @@ def test_clear_table_failure_rolls_back_and_stops(pool, recorder, table_t, db):
     (G.Insert, ("t", ["a"], None), TypeError), (G.AlterAutoIncrement, ("t", "x"), TypeError),
     (G.AlterAutoIncrement, ("t", None), TypeError), (brx_sql.Execute, ("",), IndexError),
     (brx_sql.Execute, ("  \n\t ",), IndexError), (brx_sql.Execute, (None,), AttributeError),
+    # "%d" would write 7.9 as 7: another row, or another counter value
+    (G.Select, (7.9, "t", tuple), TypeError), (G.Delete, (7.0, "t"), TypeError),
+    (G.AlterAutoIncrement, ("t", 50.5), TypeError),
 ])
 def test_bad_input_borrows_nothing(pool, recorder, function, args, error):
     rec = recorder(pool)
@@ -114,7 +117,7 @@ def test_escaped_names_touch_only_the_named_table(pool, db):
     G.Delete(1, WEIRD, pool=pool)
     assert db.query("SELECT a FROM `%s` ORDER BY id" % escaped) == [(2,), (3,)]
     G.ClearTable(WEIRD, pool=pool)
-    G.AlterAutoIncrement(WEIRD, 50.5, pool=pool)  # "%d" formatting
+    G.AlterAutoIncrement(WEIRD, 50, pool=pool)
     counted_id = G.Insert(WEIRD, ["id", "a"], [None, 9], pool=pool)
     assert counted_id >= 50  # a cluster may step past the counter's value
     assert "CREATE TABLE `victim``; DROP TABLE ``other`" in brx_sql.GetCreateTableStatement(WEIRD, pool=pool)

@@ -16,6 +16,14 @@ echo "== stubtest: brx_sql-stubs against the installed module"
 # No allowlist: every name, signature and default of the stub matches the module.
 "$VENV/bin/python" -m mypy.stubtest brx_sql || status=1
 
+echo "== mypy: misuse the stub must catch (scripts/ci/must_fail/)"
+# A connection given by position in the place of a flag: mypy must report it.
+if misuse="$("$VENV/bin/python" -m mypy --strict --no-incremental scripts/ci/must_fail/connection_as_flag.py)"; then
+    echo "mypy accepted scripts/ci/must_fail/connection_as_flag.py"; status=1
+elif ! grep -q 'Argument 1 to "Update" of "TableBase" has incompatible type "_Connection"' <<<"$misuse"; then
+    echo "$misuse"; status=1
+fi
+
 echo "== mypy --strict examples/"
 "$VENV/bin/python" -m mypy --strict examples/*.py || status=1
 

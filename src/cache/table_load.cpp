@@ -4,6 +4,7 @@
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
 #include "connections/guard_block.hpp"
+#include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
@@ -25,11 +26,13 @@ bool add_row(PyObject* rows, PyObject* row_class, PyObject* row, DeferredTrackin
     return key && store_entry(rows, key.get(), obj.get());
 }
 
-bool load_rows(PyObject* cnx, PyObject* pool, PyObject* query, PyObject* rows, PyObject* row_class) {
+bool load_rows(PyObject* cnx, PyObject* pool, PyObject* table, PyObject* query, PyObject* rows,
+               PyObject* row_class) {
     DeferredTracking tracking;
     Ref done = with_guard(cnx, pool, [&](PyObject* connection) -> Ref {
         Ref cursor = open_cursor(connection);
         if (!cursor || !execute_statement(cursor.get(), query)) return {};
+        if (!check_column_order(row_class, table, cursor.get())) return {};
         const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
             return add_row(rows, row_class, row, tracking) ? RowStep::Next : RowStep::Fail;
         });
@@ -53,20 +56,41 @@ void restore_rows(PyObject* table_rows, PyObject* table, PyObject* fresh, PyObje
 
 }  // namespace
 
+// The loaded rows join the table's dict only once the whole load has
+// succeeded: a load that fails part way leaves the cache as it was.
+bool keep_loaded_rows(PyObject* rows, PyObject* loaded) {
+    if (PyDict_CheckExact(rows)) return PyDict_Update(rows, loaded) == 0;
+    return static_cast<bool>(call_method(rows, py::update(), {loaded}));
+}
+
 Ref cache_cache(Bound<sig::cache_cache> args) {
     PyObject* self = args.get<"self">();
     PyObject* table = args.get<"table">();
     Ref table_rows = table_rows_of(self);
     if (!table_rows) return {};
-    Ref rows = rows_for_table(table_rows.get(), table);
-    if (!rows) return {};
+    Ref row_classes = row_classes_of(self);
+    if (!row_classes) return {};
+    Ref known_class;
+    const int had_class = find_entry(row_classes.get(), table, known_class);
+    if (had_class < 0) return {};
     Ref row_class = resolve_row_class(self, table, args.get<"_class">());
     if (!row_class) return {};
     Ref pool = resolve_pool(self, args.get<"pool">());
-    if (!pool) return {};
-    Ref query = select_all_text(table);
-    if (!query || !load_rows(args.get<"cnx">(), pool.get(), query.get(), rows.get(), row_class.get())) return {};
-    return rows;
+    Ref query = pool ? select_all_text(table) : Ref();
+    Ref loaded = query ? Ref::steal(PyDict_New()) : Ref();
+    if (!loaded || !load_rows(args.get<"cnx">(), pool.get(), table, query.get(), loaded.get(), row_class.get())) {
+        if (!had_class) {
+            StashedError failure;
+            discard_entry(row_classes.get(), table);
+        }
+        return {};
+    }
+    // A table not cached yet takes the loaded dict itself.
+    Ref present;
+    const int cached = find_entry(table_rows.get(), table, present);
+    if (cached < 0) return {};
+    if (!cached) return store_entry(table_rows.get(), table, loaded.get()) ? std::move(loaded) : Ref();
+    return keep_loaded_rows(present.get(), loaded.get()) ? std::move(present) : Ref();
 }
 
 Ref cache_refresh(Bound<sig::cache_refresh> args) {

@@ -1,13 +1,162 @@
 // CNXGuard: lends a connection for one `with` block; when it borrowed the
 // connection itself, it ends the transaction and gives the connection back.
+//
+// A borrowed connection goes back to the pool only when it is known to be fit
+// for the next borrower. After an interrupt (an exception that is not an
+// Exception: Ctrl-C, a signal handler's timeout) the connector may have
+// stopped in the middle of a packet, and after a lost connection there is
+// nothing to talk to: a ROLLBACK then reads garbage or waits for ever, and the
+// next borrower gets the previous statement's answer. Such a connection is
+// closed instead. Whatever fails while the guard tidies up after a failed
+// block is logged and the connection dropped, so the caller sees the block's
+// own exception; once a commit has succeeded, the call has succeeded, and a
+// failure to give the connection back is only logged.
+#include "connections/guard_block.hpp"
 #include "connections/pool_guard_methods.hpp"
 #include "module/module_state.hpp"
 #include "statements/statement_log.hpp"
 #include "support/calls.hpp"
+#include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 
 namespace brx {
+namespace {
+
+// The guard whose exit last committed (or found nothing to commit) in this
+// thread; compared by identity only, while the caller holds that guard.
+thread_local PyObject* committed_guard = nullptr;
+
+// Connector error numbers meaning the connection is gone or out of step with
+// the server: server gone, lost, commands out of sync, malformed packet, lost
+// (with a system error).
+constexpr long kLostConnectionErrors[] = {2006, 2013, 2014, 2027, 2055};
+
+// The connector's own OperationalError without a number: "MySQL Connection
+// not available", raised when its ping or socket finds the server gone.
+bool is_connection_unavailable(PyObject* failure) {
+    Ref connector = global(py::_connector());
+    Ref operational = connector ? get_attr(connector.get(), py::OperationalError()) : Ref();
+    const int matches = operational ? PyObject_IsInstance(failure, operational.get()) : -1;
+    if (matches < 0) PyErr_Clear();
+    return matches > 0;
+}
+
+bool is_lost_connection_error(PyObject* failure) {
+    if (PyObject_TypeCheck(failure, reinterpret_cast<PyTypeObject*>(PyExc_OSError))) return true;
+    Ref number;
+    if (lookup_attribute(failure, py::errno_(), number) <= 0 || !PyLong_Check(number.get())) {
+        PyErr_Clear();
+        return false;
+    }
+    int overflow = 0;
+    const long code = PyLong_AsLongAndOverflow(number.get(), &overflow);
+    if (code == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+    }
+    if (code == -1 && !overflow) return is_connection_unavailable(failure);
+    for (long lost : kLostConnectionErrors)
+        if (code == lost) return true;
+    return false;
+}
+
+// The block's failure leaves the connection unfit for any further statement.
+bool leaves_connection_unusable(PyObject* exception_type, PyObject* failure) {
+    const int ordinary = PyObject_IsSubclass(exception_type, PyExc_Exception);
+    if (ordinary <= 0) {
+        PyErr_Clear();
+        return true;
+    }
+    return failure != Py_None && is_lost_connection_error(failure);
+}
+
+// Closes a connection that will not be given back; a failing close is logged.
+void close_dropped(PyObject* cnx) {
+    StashedError pending;
+    if (call_method(cnx, py::close(), {})) return;
+    Ref failure = take_exception();
+    log_warning("Closing a dropped connection failed", failure ? failure.get() : Py_None);
+}
+
+// After a failed block, a failure of the guard's own work (`failure`, just
+// raised) is logged and forgotten, so that the block's exception is the one
+// the caller gets. An interrupt arriving meanwhile is not swallowed: it is
+// raised, with the block's exception as its context.
+Ref drop_after_failed_block(const char* message, PyObject* cnx) {
+    Ref failure = take_exception();
+    log_warning(message, failure ? failure.get() : Py_None);
+    if (cnx) close_dropped(cnx);
+    if (failure && !PyObject_TypeCheck(failure.get(), reinterpret_cast<PyTypeObject*>(PyExc_Exception))) {
+        restore_exception(std::move(failure));
+        return {};
+    }
+    return none();
+}
+
+// 1 open, 0 none, -1 failed (exception set).
+int transaction_open(PyObject* cnx) {
+    Ref in_transaction = get_attr(cnx, py::in_transaction());
+    return in_transaction ? truth(in_transaction.get()) : -1;
+}
+
+// The statement log shows how each borrowed block ended, as the COMMIT or
+// ROLLBACK the connector sends. A failure of the log itself must not keep the
+// connection from being ended and given back: it is reported as unraisable,
+// as logging's own handler errors are printed and not raised.
+void log_ending(PyObject* self, bool commit) {
+    if (!log_statement(commit ? "COMMIT"_id : "ROLLBACK"_id, nullptr)) PyErr_WriteUnraisable(self);
+}
+
+Ref end_failed_block(PyObject* self, PyObject* cnx, PyObject* exception_type, PyObject* failure) {
+    if (leaves_connection_unusable(exception_type, failure)) {
+        log_warning("Connection closed, not given back to its pool: the block ended by this exception", failure);
+        close_dropped(cnx);
+        return none();
+    }
+    const int open = transaction_open(cnx);
+    if (open < 0) return drop_after_failed_block("Connection dropped: reading its transaction state failed", cnx);
+    if (open) {
+        log_ending(self, false);
+        if (!call_method(cnx, py::rollback(), {}))
+            return drop_after_failed_block("Connection dropped: its rollback failed", cnx);
+    }
+    Ref pool = get_attr(self, py::guard_pool());
+    if (!pool || !call_method(pool.get(), py::Put(), {cnx}))
+        return drop_after_failed_block("Connection dropped: giving it back to its pool failed", nullptr);
+    return none();
+}
+
+Ref end_successful_block(PyObject* self, PyObject* cnx) {
+    const int open = transaction_open(cnx);
+    if (open < 0) return {};
+    if (open) log_ending(self, true);
+    if (open && !call_method(cnx, py::commit(), {})) {
+        // Not given back: what the connection holds is unknown. Closed, so
+        // that an open transaction does not keep its locks until collected.
+        close_dropped(cnx);
+        return {};
+    }
+    committed_guard = self;
+    Ref pool = get_attr(self, py::guard_pool());
+    if (pool && call_method(pool.get(), py::Put(), {cnx})) return none();
+    Ref failure = take_exception();
+    log_warning("Committed, but giving the connection back to its pool failed; the connection is dropped",
+                failure ? failure.get() : Py_None);
+    // The call has succeeded. Only an interrupt is still raised, and the
+    // caller can tell by guard_committed() that its work is stored.
+    if (failure && !PyObject_TypeCheck(failure.get(), reinterpret_cast<PyTypeObject*>(PyExc_Exception))) {
+        restore_exception(std::move(failure));
+        return {};
+    }
+    return none();
+}
+
+}  // namespace
+
+void forget_guard_commit() { committed_guard = nullptr; }
+
+bool guard_committed(PyObject* guard) { return committed_guard == guard; }
 
 Ref guard_init(Bound<sig::guard_init> args) {
     PyObject* self = args.get<"self">();
@@ -36,6 +185,12 @@ Ref guard_enter(Bound<sig::guard_enter> args) {
     if (borrow) {
         Ref pool = get_attr(self, py::guard_pool());
         if (!pool) return {};
+        if (pool.get() == Py_None) {
+            PyErr_SetString(PyExc_AttributeError,
+                            "No connection pool to borrow from: set CNXGuard.POOL to a CNXPool, or pass one as the "
+                            "pool argument (or a connection as cnx)");
+            return {};
+        }
         Ref cnx = call_method(pool.get(), py::Get(), {});
         if (!cnx || PyObject_SetAttr(self, py::guard_cnx(), cnx.get()) < 0) return {};
     }
@@ -52,24 +207,8 @@ Ref guard_exit(Bound<sig::guard_exit> args) {
 
     Ref cnx = get_attr(self, py::guard_cnx());
     if (!cnx) return {};
-    Ref in_transaction = get_attr(cnx.get(), py::in_transaction());
-    if (!in_transaction) return {};
-    const int open = truth(in_transaction.get());
-    if (open < 0) return {};
-    if (open) {
-        const bool commit = exception_type == Py_None;
-        // The statement log shows how each borrowed block ended, as the
-        // COMMIT or ROLLBACK the connector sends for these calls. A failure
-        // of the log itself must not keep the connection from being ended
-        // and given back: it is reported as unraisable, as logging's own
-        // handler errors are printed and not raised.
-        if (!log_statement(commit ? "COMMIT"_id : "ROLLBACK"_id, nullptr)) PyErr_WriteUnraisable(self);
-        if (!call_method(cnx.get(), commit ? py::commit() : py::rollback(), {})) return {};
-    }
-    Ref pool = get_attr(self, py::guard_pool());
-    if (!pool) return {};
-    if (!call_method(pool.get(), py::Put(), {cnx.get()})) return {};
-    return none();
+    if (exception_type == Py_None) return end_successful_block(self, cnx.get());
+    return end_failed_block(self, cnx.get(), exception_type, args.get<"exception_value">());
 }
 
 }  // namespace brx

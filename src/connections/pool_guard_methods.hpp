@@ -10,6 +10,8 @@ inline constexpr Signature pool_init{
     .owner = "CNXPool", .name = "__init__", .kind = Kind::Method,
     .params = {{{"self"}}},
     .starstar = "dbconfig",
+    .surplus_hint = "the connection settings are keyword arguments, as for mysql.connector.connect(), "
+                    "e.g. CNXPool(host=\"localhost\", user=..., password=..., database=...)",
 };
 }  // namespace sig
 Ref pool_init(Bound<sig::pool_init> args);

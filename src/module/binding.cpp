@@ -16,8 +16,9 @@ void raise_count_error(const Function& fn, bool too_few, Py_ssize_t given) {
     const bool exact = required == positional && spec.star == nullptr;
     const char* wording = exact ? "exactly" : (too_few ? "at least" : "at most");
     const Py_ssize_t bound = (exact || !too_few) ? positional : required;
-    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
-                 PyUnicode_AsUTF8(fn.name), wording, bound, bound == 1 ? "" : "s", given);
+    const char* hint = too_few || !spec.surplus_hint ? "" : spec.surplus_hint;
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)%s%s",
+                 PyUnicode_AsUTF8(fn.name), wording, bound, bound == 1 ? "" : "s", given, *hint ? ": " : "", hint);
 }
 
 bool same_name(PyObject* keyword, const char* name) {

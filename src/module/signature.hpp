@@ -48,6 +48,9 @@ struct Signature {
     const char* star = nullptr;      // name of the *parameter collecting surplus positionals
     const char* starstar = nullptr;  // name of the **parameter collecting surplus keywords
     const char* doc = nullptr;
+    // Said after the binding error for surplus positional arguments: how to
+    // call it instead.
+    const char* surplus_hint = nullptr;
 
     constexpr std::size_t param_count() const {
         std::size_t n = 0;

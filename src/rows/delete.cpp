@@ -5,6 +5,7 @@
 #include "rows/graph_transaction.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "statements/statement_texts.hpp"
 #include "support/python_names.hpp"
 
 namespace brx {
@@ -35,6 +36,9 @@ Ref table_delete(Bound<sig::table_delete> args) {
     PyObject* self = args.get<"self">();
     Ref pool = row_pool(self, args.get<"pool">());
     if (!pool) return {};
+    // Checked before the transaction starts: nothing is sent for a bad id.
+    Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
+    if (!id || !require_integer_id(id.get())) return {};
     const bool owns_transaction = args.get<"cnx">() == Py_None;
     return with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {
         if (owns_transaction && delete_may_write_several(self) && !begin_transaction_if_autocommit(cnx, pool.get()))

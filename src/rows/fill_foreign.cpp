@@ -7,6 +7,7 @@
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
@@ -50,6 +51,7 @@ struct Fill {
         Ref query = select_by_column_text(table.get(), foreign_name.get(), id.get());
         Ref cursor = query ? open_cursor(cnx) : Ref();
         if (!cursor || !execute_statement(cursor.get(), query.get())) return {};
+        if (!check_column_order(row_class.get(), table.get(), cursor.get())) return {};
         Ref rows = Ref::steal(PyList_New(0));
         if (!rows) return {};
         const bool read = for_each_row(cursor.get(), [&](PyObject* row) {

@@ -96,14 +96,16 @@ Ref insert_row(PyObject* self, PyObject* cnx, PyObject* pool_arg) {
     if (!foreigns) return {};
     const bool owns_transaction = cnx == Py_None;
     RollbackScope rollback(owns_transaction);
+    bool committed = false;
     Ref id = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) -> Ref {
         rollback.attach(block_cnx);
         if (owns_transaction && insert_may_write_several(self, foreigns.get()) &&
             !begin_transaction_if_autocommit(block_cnx, pool.get()))
             return {};
         return insert_in_block(self, block_cnx, pool.get(), foreigns.get());
-    });
-    if (!id) rollback.undo();
+    }, &committed);
+    // Committed rows keep their ids even when giving the connection back failed.
+    if (!id && !committed) rollback.undo();
     return id;
 }
 

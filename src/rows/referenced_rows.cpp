@@ -17,6 +17,14 @@ Ref referenced_identifier(PyObject* row, PyObject* column, PyObject* cnx, PyObje
     if (!resolve_foreign_on(row, column, cnx)) return {};
     Ref target = Ref::steal(PyObject_GetItem(row, column));
     if (!target || target.get() == Py_None) return target;
+    if (PyUnicode_Check(target.get()) || PyBytes_Check(target.get())) {
+        // Indexed by "id", a str would only say "string indices must be integers".
+        PyErr_Format(PyExc_TypeError,
+                     "Column %R of %.200s is a foreign key: it takes the referenced row object, its integer id "
+                     "or None, not %.200s %R",
+                     column, Py_TYPE(row)->tp_name, Py_TYPE(target.get())->tp_name, target.get());
+        return {};
+    }
     Ref id = Ref::steal(PyObject_GetItem(target.get(), py::id()));
     if (!id) return {};
     const int is_new = not_stored(id.get());

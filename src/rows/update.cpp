@@ -16,6 +16,7 @@
 #include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
 #include "statements/quoted_name.hpp"
+#include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
 #include "support/python_names.hpp"
 
@@ -66,7 +67,7 @@ bool compose_update(PyObject* self, UpdateStatement& out) {
     Ref quoted_table = table ? quoted_name(table.get()) : Ref();
     Ref quoted_second = quoted_table ? quoted_name(out.second.get()) : Ref();
     Ref id = quoted_second ? Ref::steal(PyObject_GetItem(self, py::id())) : Ref();
-    if (!id) return false;
+    if (!id || !require_integer_id(id.get())) return false;
     out.text = format("UPDATE `%s` SET `%s` = %%s%s WHERE id = %d"_id,
                        {quoted_table.get(), quoted_second.get(), content.get(), id.get()});
     return out.text && refuse_unstored(self, id.get());
@@ -183,6 +184,7 @@ Ref table_update(Bound<sig::table_update> args) {
     PyObject* cnx = args.get<"cnx">();
     const bool owns_transaction = cnx == Py_None;
     RollbackScope rollback(owns_transaction);
+    bool committed = false;
     Ref done = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) -> Ref {
         rollback.attach(block_cnx);
         if (owns_transaction && !begin_if_several(self, rewrite != 0, block_cnx, pool.get())) return {};
@@ -192,8 +194,9 @@ Ref table_update(Bound<sig::table_update> args) {
         if (!cursor || !execute_statement(cursor.get(), statement.text.get(), values.get())) return {};
         if (rewrite && !sync_held_multi_foreign(self, block_cnx)) return {};
         return none();
-    });
-    if (!done) rollback.undo();
+    }, &committed);
+    // Committed rows keep their ids even when giving the connection back failed.
+    if (!done && !committed) rollback.undo();
     return done;
 }
 

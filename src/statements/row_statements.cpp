@@ -1,6 +1,7 @@
 // CNXGuard.Select, SelectForeignAttr, Insert and Delete: one row, one
 // statement, one cursor, one guarded block.
 #include "connections/guard_block.hpp"
+#include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
 #include "statements/quoted_name.hpp"
 #include "statements/statement_methods.hpp"
@@ -40,12 +41,14 @@ Ref guard_select(Bound<sig::guard_select> args) {
     PyObject* const id = args.get<"id">();
     PyObject* const table = args.get<"table">();
     PyObject* const row_class = args.get<"_class">();
+    // A bad id borrows no connection.
+    Ref text = select_by_id_text(table, id);
+    if (!text) return {};
     bool found = false;
     Ref row_object = with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
-        if (!cursor) return {};
-        Ref text = select_by_id_text(table, id);
-        if (!text || !execute_statement(cursor.get(), text.get())) return {};
+        if (!cursor || !execute_statement(cursor.get(), text.get())) return {};
+        if (!check_column_order(row_class, table, cursor.get())) return {};
         Ref built;
         // Only the first row counts; for_each_row reads away any others so the
         // guard can still commit on this connection.
@@ -87,9 +90,9 @@ Ref guard_insert(Bound<sig::guard_insert> args) {
 }
 
 Ref guard_delete(Bound<sig::guard_delete> args) {
-    // The id must be a number, as for Select: the server would read a string
-    // such as "3 OR 1=1" as the number 3.
-    if (!format("%d"_id, {args.get<"id">()})) return {};
+    // The id must be an integer, as for Select: the server would read a string
+    // such as "3 OR 1=1" as the number 3, and 1.9 matches no row.
+    if (!require_integer_id(args.get<"id">()) || !format("%d"_id, {args.get<"id">()})) return {};
     Ref text = delete_by_id_text(args.get<"table">());
     if (!text) return {};
     Ref params = Ref::steal(PyTuple_Pack(1, args.get<"id">()));

@@ -2,6 +2,7 @@
 
 #include "module/module_state.hpp"
 #include "support/calls.hpp"
+#include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 
@@ -85,6 +86,18 @@ bool log_statement(PyObject* statement, PyObject* params) {
     }
     logged = call_method(logger, py::debug(), {"%s"_id, statement});
     return static_cast<bool>(logged);
+}
+
+void log_warning(const char* message, PyObject* failure) noexcept {
+    StashedError pending;
+    PyObject* logger = statement_logger();
+    if (!logger) return;
+    Ref warning = get_attr(logger, py::warning());
+    Ref text = Ref::steal(PyUnicode_FromString(message));
+    Ref args = text ? Ref::steal(PyTuple_Pack(1, text.get())) : Ref();
+    Ref keywords = Ref::steal(PyDict_New());
+    if (!warning || !args || !keywords || PyDict_SetItem(keywords.get(), py::exc_info(), failure) < 0) return;
+    Ref logged = Ref::steal(PyObject_Call(warning.get(), args.get(), keywords.get()));
 }
 
 }  // namespace brx

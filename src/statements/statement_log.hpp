@@ -15,4 +15,10 @@ bool bind_statement_log(PyObject* module);
 // is sent. Returns false with an exception set when logging itself failed.
 bool log_statement(PyObject* statement, PyObject* params);
 
+// Logs `message` at WARNING on the same logger, with `failure` (an exception
+// object, or None) as the record's exception. Whatever is raised meanwhile,
+// including by logging itself, is dropped: this reports a failure that the
+// caller has decided not to raise, and must not replace the one it raises.
+void log_warning(const char* message, PyObject* failure) noexcept;
+
 }  // namespace brx

@@ -20,6 +20,7 @@ Ref with_table(PyObject* text_format, PyObject* table, PyObject* operand) {
 }
 // format % (quoted table, quoted column, id)
 Ref with_table_and_column(PyObject* text_format, PyObject* table, PyObject* column, PyObject* id) {
+    if (!require_integer_id(id)) return {};
     Ref table_name = quoted_name(table);
     if (!table_name) return {};
     Ref column_name = quoted_name(column);
@@ -28,7 +29,19 @@ Ref with_table_and_column(PyObject* text_format, PyObject* table, PyObject* colu
 }
 }  // namespace
 
+bool require_integer_id(PyObject* id, const char* what) {
+    if (PyLong_Check(id) || PyIndex_Check(id)) return true;
+    PyNumberMethods* number = Py_TYPE(id)->tp_as_number;
+    if (!number || (!number->nb_int && !number->nb_float)) return true;
+    Ref shown = Ref::steal(PyObject_Repr(id));
+    if (!shown) return false;
+    PyErr_Format(PyExc_TypeError, "%s must be an integer, not %.200s (%U): it would be written as a truncated number",
+                 what, Py_TYPE(id)->tp_name, shown.get());
+    return false;
+}
+
 Ref select_by_id_text(PyObject* table, PyObject* id) {
+    if (!require_integer_id(id)) return {};
     return with_table("SELECT * FROM `%s` WHERE id = %d"_id, table, id);
 }
 
@@ -53,6 +66,7 @@ Ref insert_returning_ids_text(PyObject* table, Py_ssize_t column_count, Py_ssize
 Ref delete_by_id_text(PyObject* table) { return with_table("DELETE FROM `%s` WHERE id = %%s"_id, table); }
 
 Ref alter_auto_increment_text(PyObject* table, PyObject* value) {
+    if (!require_integer_id(value, "AUTO_INCREMENT value")) return {};
     return with_table("ALTER TABLE `%s` AUTO_INCREMENT = %d"_id, table, value);
 }
 
@@ -81,7 +95,9 @@ Ref identifier_list(PyObject* ids) {
     if (!parts) return {};
     const Py_ssize_t count = PyList_GET_SIZE(ids);
     for (Py_ssize_t i = 0; i < count; ++i) {
-        Ref part = format("%d"_id, {PyList_GET_ITEM(ids, i)});
+        Ref id = Ref::borrow(PyList_GET_ITEM(ids, i));
+        if (!require_integer_id(id.get())) return {};
+        Ref part = format("%d"_id, {id.get()});
         if (!part || PyList_Append(parts.get(), part.get()) < 0) return {};
     }
     return Ref::steal(PyUnicode_Join(", "_id, parts.get()));
@@ -92,6 +108,7 @@ Ref identifier_list(PyObject* ids) {
 Ref rows_pointing_at(PyObject* text_format, PyObject* except_format, PyObject* table, PyObject* column, PyObject* id,
                      PyObject* kept) {
     if (!kept || PyList_GET_SIZE(kept) == 0) return with_table_and_column(text_format, table, column, id);
+    if (!require_integer_id(id)) return {};
     Ref table_name = quoted_name(table);
     Ref column_name = table_name ? quoted_name(column) : Ref();
     Ref list = column_name ? identifier_list(kept) : Ref();

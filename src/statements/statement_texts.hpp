@@ -1,12 +1,18 @@
 // The texts of the statements the module sends. Each takes the
 // table name as given and writes it through quoted_name(); identifiers written
-// into the text follow the "%d" conversion (a float prints truncated, a str or
-// None raises TypeError).
+// into the text must be integers (see require_integer_id) and follow the "%d"
+// conversion.
 #pragma once
 
 #include "support/ref.hpp"
 
 namespace brx {
+
+// An identifier about to go into a statement: "%d" would write 1.9 as 1 and
+// so address another row, so a number that is not an integer (one without
+// __index__: a float, a Decimal) raises TypeError. Other objects are left to
+// the "%d" conversion, which refuses them with the interpreter's own message.
+bool require_integer_id(PyObject* id, const char* what = "id");
 
 // SELECT * FROM `t` WHERE id = 7
 Ref select_by_id_text(PyObject* table, PyObject* id);

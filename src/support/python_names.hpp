@@ -72,12 +72,14 @@ inline PyObject* close() { return "close"_id; }
 inline PyObject* commit() { return "commit"_id; }
 inline PyObject* connect() { return "connect"_id; }
 inline PyObject* cursor() { return "cursor"_id; }
+inline PyObject* description() { return "description"_id; }
 inline PyObject* execute() { return "execute"_id; }
 inline PyObject* in_transaction() { return "in_transaction"_id; }
 inline PyObject* server_info() { return "server_info"_id; }
 inline PyObject* is_connected() { return "is_connected"_id; }
 inline PyObject* lastrowid() { return "lastrowid"_id; }
 inline PyObject* nextset() { return "nextset"_id; }
+inline PyObject* OperationalError() { return "OperationalError"_id; }
 inline PyObject* rollback() { return "rollback"_id; }
 inline PyObject* use_pure() { return "use_pure"_id; }
 
@@ -89,6 +91,8 @@ inline PyObject* dunder_exit() { return "__exit__"_id; }
 inline PyObject* dunder_getitem() { return "__getitem__"_id; }
 inline PyObject* dunder_name() { return "__name__"_id; }
 inline PyObject* dunder_version() { return "__version__"_id; }
+inline PyObject* errno_() { return "errno"_id; }
+inline PyObject* exc_info() { return "exc_info"_id; }
 inline PyObject* _Lock() { return "_Lock"_id; }
 inline PyObject* append() { return "append"_id; }
 inline PyObject* AttributeError() { return "AttributeError"_id; }
@@ -108,6 +112,8 @@ inline PyObject* show() { return "show"_id; }
 inline PyObject* split() { return "split"_id; }
 inline PyObject* staticmethod() { return "staticmethod"_id; }
 inline PyObject* ValueError() { return "ValueError"_id; }
+inline PyObject* update() { return "update"_id; }
+inline PyObject* warning() { return "warning"_id; }
 inline PyObject* zip() { return "zip"_id; }
 
 // The logging module and the statement log.

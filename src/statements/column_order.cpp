@@ -1,0 +1,143 @@
+#include "statements/column_order.hpp"
+
+#include "statements/cursor.hpp"
+#include "support/calls.hpp"
+#include "support/errors.hpp"
+#include "support/names.hpp"
+#include "support/python_internals.hpp"
+#include "support/python_names.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace brx {
+namespace {
+
+// A class found right for a table, at a version of the class. The table's
+// text is kept by value: no reference outlives the interpreter.
+struct CheckedClass {
+    PyTypeObject* type = nullptr;
+    unsigned int version = 0;
+    std::string table;
+};
+
+std::array<CheckedClass, 16> checked;
+
+CheckedClass& slot_for(PyTypeObject* type) {
+    return checked[(reinterpret_cast<std::uintptr_t>(type) >> 6) % checked.size()];
+}
+
+// The table name's text, or empty when it has none to compare (not a str).
+std::string_view table_text(PyObject* table) {
+    if (!PyUnicode_Check(table)) return {};
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(table, &size);
+    if (!text) {
+        PyErr_Clear();
+        return {};
+    }
+    return {text, static_cast<size_t>(size)};
+}
+
+bool known_right(PyObject* row_class, PyObject* table) {
+    if (!internals::kFastPaths || !PyType_Check(row_class)) return false;
+    auto* type = reinterpret_cast<PyTypeObject*>(row_class);
+    const CheckedClass& slot = slot_for(type);
+    if (slot.type != type || !internals::has_valid_version(type) || internals::version_tag(type) != slot.version)
+        return false;
+    const std::string_view text = table_text(table);
+    return !text.empty() && text == slot.table;
+}
+
+void remember_right(PyObject* row_class, PyObject* table, unsigned int version) {
+    const std::string_view text = table_text(table);
+    if (text.empty()) return;
+    CheckedClass& slot = slot_for(reinterpret_cast<PyTypeObject*>(row_class));
+    try {
+        slot.table.assign(text);
+    } catch (...) {
+        slot.type = nullptr;  // no room: checked again next time
+        return;
+    }
+    slot.type = reinterpret_cast<PyTypeObject*>(row_class);
+    slot.version = version;
+}
+
+// [name of each cursor.description entry], or None when it reports none.
+Ref cursor_column_names(PyObject* cursor) {
+    Ref description;
+    const int present = lookup_attribute(cursor, py::description(), description);
+    if (present < 0) return {};
+    if (!present || description.get() == Py_None) return none();
+    Ref names = Ref::steal(PyList_New(0));
+    if (!names) return {};
+    const bool read = each_item(description.get(), [&](PyObject* column) {
+        Ref name = Ref::steal(PySequence_GetItem(column, 0));
+        return name && PyList_Append(names.get(), name.get()) == 0;
+    });
+    return read ? std::move(names) : Ref();
+}
+
+// 1 when every position that has both a declared and a reported name has
+// the same one, 0 not, -1 failed. A row built from fewer values than the
+// class declares takes defaults for the rest, and values beyond the declared
+// names are dropped: only a name paired with another column's value is wrong.
+int same_names(PyObject* declared, PyObject* reported) {
+    const Py_ssize_t count = std::min(PyList_GET_SIZE(declared), PyList_GET_SIZE(reported));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        Ref mine = Ref::borrow(PyList_GET_ITEM(declared, i));
+        Ref theirs = Ref::borrow(PyList_GET_ITEM(reported, i));
+        const int equal = PyObject_RichCompareBool(mine.get(), theirs.get(), Py_EQ);
+        if (equal <= 0) return equal;
+        if (PyList_GET_SIZE(declared) < count || PyList_GET_SIZE(reported) < count) return 0;
+    }
+    return 1;
+}
+
+bool raise_mismatch(PyObject* row_class, PyObject* table, PyObject* declared, PyObject* reported) {
+    Ref class_name = get_attr(row_class, py::dunder_name());
+    if (!class_name) {
+        PyErr_Clear();
+        class_name = Ref::borrow(row_class);
+    }
+    Ref message = format("Table %s has the columns %r, in this order, but %s.COLUMN_NAMES is %r: "
+                         "declare COLUMN_NAMES as the table's columns in the table's order"_id,
+                         {table, reported, class_name.get(), declared});
+    if (message) PyErr_SetObject(PyExc_ValueError, message.get());
+    return false;
+}
+
+bool compare(PyObject* row_class, PyObject* table, PyObject* cursor) {
+    Ref names;
+    const int has_names = lookup_attribute(row_class, py::COLUMN_NAMES(), names);
+    if (has_names <= 0) return has_names == 0;
+    // Read now: the version that goes with the names just found.
+    const bool tagged = PyType_Check(row_class) &&
+                        internals::has_valid_version(reinterpret_cast<PyTypeObject*>(row_class));
+    const unsigned int version = tagged ? internals::version_tag(reinterpret_cast<PyTypeObject*>(row_class)) : 0;
+    Ref declared = Ref::steal(PySequence_List(names.get()));
+    if (!declared) return false;
+    Ref reported = cursor_column_names(cursor);
+    if (!reported) return false;
+    if (reported.get() == Py_None) return true;
+    const int same = same_names(declared.get(), reported.get());
+    if (same < 0) return false;
+    if (!same) return raise_mismatch(row_class, table, declared.get(), reported.get());
+    if (tagged && internals::kFastPaths) remember_right(row_class, table, version);
+    return true;
+}
+
+}  // namespace
+
+bool check_column_order(PyObject* row_class, PyObject* table, PyObject* cursor) {
+    if (known_right(row_class, table)) return true;
+    if (compare(row_class, table, cursor)) return true;
+    StashedError failure;
+    drain_results(cursor);
+    return false;
+}
+
+}  // namespace brx
