@@ -157,7 +157,8 @@ class SwappedOwner(TableBase):
     lambda pool: CNXGuard.Select(1, "persons", Swapped, pool=pool),
     lambda pool: __import__("brx_sql").Cache(pool).Cache("persons", Swapped),
     lambda pool: SwappedOwner(1, "h").FillForeign(pool=pool),
-], ids=["Select", "Cache", "FillForeign"])
+    lambda pool: __import__("brx_sql").FillForeignMany([SwappedOwner(1, "h")], ["people"], pool=pool),
+], ids=["Select", "Cache", "FillForeign", "FillForeignMany"])
 def test_columns_declared_out_of_order_are_refused(tables, db, pool, read):
     db.run("INSERT INTO homes (id, name) VALUES (1, 'h')")
     db.run("INSERT INTO persons (id, name, home_id) VALUES (1, 'ann', 1)")

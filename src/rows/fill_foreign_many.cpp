@@ -11,6 +11,7 @@
 #include "rows/foreign_lookup.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
@@ -117,10 +118,11 @@ Ref id_list(const std::vector<std::string>& ids, std::size_t begin, std::size_t 
 // row object per result row with `row_class(*row)`, calling
 // on_object(row, obj). The one place these reads turn rows into objects.
 template <class OnObject>
-bool read_rows(PyObject* cnx, PyObject* statement, PyObject* row_class, DeferredTracking& tracking,
+bool read_rows(PyObject* cnx, PyObject* statement, PyObject* table, PyObject* row_class, DeferredTracking& tracking,
                OnObject&& on_object) {
     Ref cursor = open_cursor(cnx);
     if (!cursor || !execute_statement(cursor.get(), statement)) return false;
+    if (!check_column_order(row_class, table, cursor.get())) return false;
     return for_each_row(cursor.get(), [&](PyObject* row) {
         Ref obj = call_with_row(row_class, row);
         if (obj) tracking.defer_row(obj.get());
@@ -428,7 +430,7 @@ private:
             Ref ids = id_list(lookup.ids, begin, end);
             Ref statement = ids ? select_by_ids_text(lookup.table.get(), ids.get()) : Ref();
             if (!statement) return false;
-            const bool read = read_rows(cnx_, statement.get(), lookup.row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
+            const bool read = read_rows(cnx_, statement.get(), lookup.table.get(), lookup.row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
                 Ref id = Ref::steal(PySequence_GetItem(row, 0));
                 std::string id_string;
                 if (!id || !id_text(id.get(), id_string)) return false;
@@ -497,7 +499,7 @@ private:
             Ref statement =
                 id_text_list ? select_by_column_in_text(table.get(), foreign_name.get(), id_text_list.get()) : Ref();
             if (!statement) return false;
-            const bool read = read_rows(cnx_, statement.get(), row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
+            const bool read = read_rows(cnx_, statement.get(), table.get(), row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
                 Ref id = Ref::steal(PySequence_GetItem(row, 0));
                 Ref parent_id = id ? Ref::steal(PySequence_GetItem(row, back_index)) : Ref();
                 std::string id_string, parent_string;

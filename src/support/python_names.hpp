@@ -124,7 +124,6 @@ inline PyObject* _cache() { return "_cache"_id; }
 inline PyObject* isEnabledFor() { return "isEnabledFor"_id; }
 inline PyObject* LOG_PARAMETERS() { return "LOG_PARAMETERS"_id; }
 inline PyObject* debug() { return "debug"_id; }
-inline PyObject* warning() { return "warning"_id; }
 inline PyObject* find_spec() { return "find_spec"_id; }
 inline PyObject* _mysql_connector() { return "_mysql_connector"_id; }
 
