@@ -23,8 +23,7 @@ def proxy(server):
 @pytest.fixture
 def relayed(dbconfig, proxy):
     """Settings of the first test database through the relay (same connector mode)."""
-    settings = {k: v for k, v in dbconfig.items() if k != "unix_socket"}
-    return dict(settings, **proxy.settings())
+    return dict({k: v for k, v in dbconfig.items() if k != "unix_socket"}, **proxy.settings())
 
 
 @pytest.fixture
