@@ -59,66 +59,46 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 SCRIPT = r"""
 import ctypes, json, sys
 import brx_sql
-from brx_sql import CNXGuard, ColumnAttribute, MultiForeignAttr, TableBase
+from tables import Person, graph, ids
 shim = ctypes.CDLL(sys.argv[1])
-settings = json.loads(sys.argv[2])
-pool = brx_sql.CNXPool(**settings)
-
-class Head(TableBase):
-    TABLE_NAME = "head"
-    COLUMN_NAMES = ["id", "name"]
-    COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0)}
-
-class Line(TableBase):
-    TABLE_NAME = "line"
-    COLUMN_NAMES = ["id", "head", "text"]
-    COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0),
-                         "head": ColumnAttribute("head", None, True, "head", Head)}
-    MULTI_FOREIGN_ATTR = {}
-
-Head.MULTI_FOREIGN_ATTR = {"lines": MultiForeignAttr("lines", "head", "line", Line)}
-
+pool = brx_sql.CNXPool(**json.loads(sys.argv[2]))
 failures = 0
 for n in range(200):
-    head = Head(0, "h%d" % n)
-    head["lines"] = [Line(0, 0, "x"), Line(0, 0, "y")]
+    person = graph("a%d" % n, "b%d" % n)
     shim.fail_allocation_after(n)
     try:
-        head.Insert(pool=pool)
+        person.Insert(pool=pool)
     except MemoryError:
         failures += 1
-        assert head["id"] == 0 and all(line["id"] == 0 for line in head["lines"])
-        with CNXGuard(pool=pool) as cnx:
-            cur = cnx.cursor()
-            cur.execute("SELECT (SELECT COUNT(*) FROM head) + (SELECT COUNT(*) FROM line)")
-            assert cur.fetchall() == [(0,)], "a failed insert left rows"
+        assert ids(person, person["home_id"], *person.pets) == [0, 0, 0, 0]
+        left = "SELECT (SELECT COUNT(*) FROM homes) + (SELECT COUNT(*) FROM persons) + (SELECT COUNT(*) FROM pets)"
+        assert brx_sql.Execute(left, pool=pool) == [(0,)], "a failed insert left rows"
         continue
     finally:
         shim.fail_allocation_after(-1)
     break
 try:
     shim.fail_allocation_after(0)
-    brx_sql.CNXGuard.Select(id=1, table="head", _class=Head, pool=pool, cnx=None)
+    brx_sql.CNXGuard.Select(id=1, table="persons", _class=Person, pool=pool, cnx=None)
 except MemoryError:
     failures += 1
 finally:
     shim.fail_allocation_after(-1)
-print(failures, head["id"] > 0)
+print(failures, person["id"] > 0)
 """
 
 
 @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
                     reason="the sanitizer runtime owns operator new in this run")
-def test_allocation_failures_in_cpp_become_memory_errors_and_roll_back(server, dbconfig, db, tmp_path):
+def test_allocation_failures_in_cpp_become_memory_errors_and_roll_back(tables, dbconfig, tmp_path):
     """Each C++ allocation of a graph insert fails in turn (operator new preloaded into a child); the ids
     are put back and nothing is stored each time, and the next attempt succeeds."""
-    db.run("CREATE TABLE head (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20))")
-    db.run("CREATE TABLE line (id INT AUTO_INCREMENT PRIMARY KEY, head INT, text VARCHAR(20))")
     source = tmp_path / "shim.cpp"
     source.write_text(SHIM)
     shim = tmp_path / "shim.so"
     subprocess.run(["g++", "-shared", "-fPIC", "-O1", "-o", str(shim), str(source)], check=True)
-    env = dict(os.environ, LD_PRELOAD=str(shim))
+    path = os.pathsep.join([os.path.dirname(__file__)] + sys.path)
+    env = dict(os.environ, LD_PRELOAD=str(shim), PYTHONPATH=path)
     done = subprocess.run([sys.executable, "-c", SCRIPT, str(shim), json.dumps(dbconfig)],
                           env=env, capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr

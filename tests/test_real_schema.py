@@ -149,20 +149,6 @@ def test_identifiers_given_as_keys_are_found_inside_the_callers_transaction(smal
     assert count(db, "artists") == 1 and count(db, "albums") == 1
 
 
-def test_update_keeps_the_ids_of_rows_pointed_at(shop, db, pool):
-    seed(db)
-    customer = CNXGuard.Select(1, "customers", Customer, pool=pool)
-    customer.FillForeign(False, pool=pool)  # invoices loaded; each is pointed at by its lines
-    before = [invoice["id"] for invoice in customer.invoices]
-    lines = db.query("SELECT * FROM invoice_lines ORDER BY id")
-    customer.invoices[1]["total"] = 1
-    customer.Update(pool=pool)
-    assert [invoice["id"] for invoice in customer.invoices] == before
-    assert [r[0] for r in db.query("SELECT id FROM invoices WHERE customer_id = 1 ORDER BY id")] == before
-    assert db.query("SELECT * FROM invoice_lines ORDER BY id") == lines  # nothing dangles, nothing cascaded
-    assert db.query("SELECT total FROM invoices WHERE id = %s", (before[1],))[0][0] == 1
-
-
 def test_update_of_a_row_never_stored_is_refused_before_any_statement(small_shop, pool, db, recorder):
     artist = Artist(name="new", albums=[Album(title="a")])
     rec = recorder(pool)
