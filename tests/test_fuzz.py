@@ -131,26 +131,14 @@ class Hostile:
 
     __call__ = __eq__ = __getitem__ = __enter__ = _child
 
-    def __hash__(self):
-        return self._act(2 ** 100)
-
-    def __bool__(self):
-        return self._act(True)
-
-    def __len__(self):
-        return self._act(3)
-
     def __iter__(self):
         return self._act(iter([Hostile(self._which, self._mode, self._depth + 1), None, 2 ** 64]))
 
-    def __index__(self):
-        return self._act(-2 ** 63)
 
-    def __str__(self):
-        return self._act("id")
-
-    def __exit__(self, *exc):
-        return self._act(None)
+# the unexpected answers of the other special methods
+for _name, _odd in {"__hash__": 2 ** 100, "__bool__": True, "__len__": 3, "__index__": -2 ** 63, "__str__": "id",
+                    "__exit__": None}.items():
+    setattr(Hostile, _name, lambda self, *exc, _odd=_odd: self._act(_odd))
 
 
 def hostile_attribute(which):

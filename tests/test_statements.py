@@ -66,24 +66,25 @@ def test_select_reads_first_row_and_leaves_connection_usable(pool, db):
     assert len(idle(pool)) == 1  # given back each time, not lost to an unread result
 
 
-@pytest.mark.parametrize("ident, row_class, error", [
-    (7, None, TypeError), ("7", as_tuple, TypeError), (None, as_tuple, TypeError),
-    (7, lambda *v: 1 / 0, ZeroDivisionError),
+@pytest.mark.parametrize("call, error, message", [
+    (lambda cnx: G.Select(7, "t", None, cnx), TypeError, None),
+    (lambda cnx: G.Select("7", "t", as_tuple, cnx), TypeError, None),
+    (lambda cnx: G.Select(None, "t", as_tuple, cnx), TypeError, None),
+    (lambda cnx: G.Select(7, "t", lambda *v: 1 / 0, cnx), ZeroDivisionError, None),
+    # any sequence of names; it stops at the first failure
+    (lambda cnx: G.ClearTable(("t", "missing", "u"), cnx), mysql.connector.ProgrammingError, "missing"),
+    (lambda cnx: brx_sql.GetCreateTableStatement("v", cnx), ValueError, r"too many values to unpack \(expected 2\)"),
+    (lambda cnx: brx_sql.GetCreateTableStatement("missing", cnx), mysql.connector.ProgrammingError, "missing"),
 ])
-def test_select_failures_inside_block_roll_back(pool, recorder, db, table_t, ident, row_class, error):
+def test_failures_inside_a_block_roll_it_back(pool, recorder, db, table_t, call, error, message):
+    db.run("CREATE VIEW v AS SELECT 1 AS one")  # four columns in SHOW CREATE TABLE
     rec = recorder(pool)
-    with pytest.raises(error), G(None, rec) as cnx:
+    with pytest.raises(error, match=message), G(None, rec) as cnx:
         brx_sql.Execute("UPDATE t SET a = 200", cnx)
-        G.Select(ident, "t", row_class, cnx)
-    assert rec.log[-2:] == [("rollback",), ("put",)] and db.query("SELECT a FROM t") == [(1,)]
-
-
-def test_clear_table_failure_rolls_back_and_stops(pool, recorder, table_t, db):
-    rec = recorder(pool)
-    with pytest.raises(mysql.connector.ProgrammingError):
-        G.ClearTable(("t", "missing", "u"), pool=rec)  # any sequence of names
-    assert texts(rec)[-1] == "DELETE FROM `missing`" and rec.log[-2:] == [("rollback",), ("put",)]
-    assert (db.query("SELECT COUNT(*) FROM t"), db.query("SELECT COUNT(*) FROM u")) == ([(1,)], [(1,)])
+        call(cnx)
+    assert rec.log[-2:] == [("rollback",), ("put",)] and "DELETE FROM `u`" not in texts(rec)
+    assert db.query("SELECT a FROM t") == [(1,)] and db.query("SELECT COUNT(*) FROM u") == [(1,)]
+    assert brx_sql.Execute("SELECT 1", pool=pool) == [(1,)] and len(idle(pool)) == 1
 
 
 @pytest.mark.parametrize("function, args, error", [
@@ -92,6 +93,8 @@ def test_clear_table_failure_rolls_back_and_stops(pool, recorder, table_t, db):
     (G.Insert, ("t", ["a"], None), TypeError), (G.AlterAutoIncrement, ("t", "x"), TypeError),
     (G.AlterAutoIncrement, ("t", None), TypeError), (brx_sql.Execute, ("",), IndexError),
     (brx_sql.Execute, ("  \n\t ",), IndexError), (brx_sql.Execute, (None,), AttributeError),
+    # the server would read "3 OR 1=1" as 3
+    *[(G.Delete, (bad_id, "t"), TypeError) for bad_id in ["3 OR 1=1", "3", None, b"3", [3]]],
 ])
 def test_bad_input_borrows_nothing(pool, recorder, function, args, error):
     rec = recorder(pool)
@@ -138,16 +141,3 @@ def test_create_statement_keeps_quoted_parts_and_recreates_the_table(pool, db):
     db.run("INSERT INTO t (id) VALUES (NULL)")
     assert db.query("SELECT * FROM t") == [(first_id, "a   b")]  # counting starts afresh
     assert brx_sql.GetCreateTableStatement("t", pool=pool) == statement
-
-
-@pytest.mark.parametrize("name, error, message", [
-    ("v", ValueError, "too many values to unpack (expected 2)"),  # a view gives four columns
-    ("missing", mysql.connector.ProgrammingError, None),
-])
-def test_create_statement_failures_give_connection_back(pool, recorder, db, name, error, message):
-    db.run("CREATE VIEW v AS SELECT 1 AS one")
-    rec = recorder(pool)
-    with pytest.raises(error) as caught:
-        brx_sql.GetCreateTableStatement(name, pool=rec)
-    assert message is None or str(caught.value) == message
-    assert rec.log[-1] == ("put",) and brx_sql.Execute("SELECT 1", pool=pool) == [(1,)] and len(idle(pool)) == 1
