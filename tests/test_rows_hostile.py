@@ -143,53 +143,44 @@ class FlagProperty:
         raise AttributeError("read-only")
 
 
-NO_HOME = (AttributeError, "T instance has no attribute 'home'")
+def other_key(attributes):
+    attributes.clear()
+    attributes[hostile_str()("home")] = ColumnAttribute("home", None, True, "others", None)
 
 
-@pytest.mark.parametrize("change, expected", [
-    ("flag off", 6), ("flag on", "homes"), ("flag deleted", (AttributeError, "isForeignKey")),
-    ("flag a truthy object", "homes"), ("descriptor replaced", "others"), ("descriptor removed", 6),
-    ("descriptor dict replaced", "others"), ("descriptor class replaced", 6), ("class flag property", 6),
-    ("key a str subclass", "others"), ("attributes replaced", 6), ("names replaced", NO_HOME), ("class replaced", 6),
-])
-def test_item_read_follows_the_settings_changed_between_reads(change, expected):
+CHANGES = [  # name, change(descriptor, attributes, row), what a read gives after it: a table looked up or 6
+    ("flag off", lambda d, attrs, row: setattr(d, "isForeignKey", 0), 6),
+    ("flag on", lambda d, attrs, row: vars(d).update(isForeignKey=1, foreignTableName="homes", foreignClass=None),
+     "homes"),
+    ("flag deleted", lambda d, attrs, row: delattr(d, "isForeignKey"), (AttributeError, "isForeignKey")),
+    ("flag a truthy object", lambda d, attrs, row: setattr(d, "isForeignKey", ["yes"]), "homes"),
+    ("descriptor replaced", lambda d, attrs, row: attrs.update(home=ColumnAttribute("home", None, True, "others")),
+     "others"),
+    ("descriptor removed", lambda d, attrs, row: attrs.clear(), 6),
+    ("descriptor dict replaced", lambda d, attrs, row: setattr(d, "__dict__", {
+        "isForeignKey": True, "foreignTableName": "others", "foreignClass": None}), "others"),
+    ("descriptor class replaced", lambda d, attrs, row: setattr(d, "__class__", type(
+        "Described", (), {"isForeignKey": FlagProperty(False)})), 6),
+    ("class flag property", lambda d, attrs, row: setattr(type(d), "isForeignKey", FlagProperty(0)), 6),
+    ("key a str subclass", lambda d, attrs, row: other_key(attrs), "others"),
+    ("attributes replaced", lambda d, attrs, row: setattr(type(row), "COLUMN_ATTRIBUTES", {}), 6),
+    ("names replaced", lambda d, attrs, row: setattr(type(row), "COLUMN_NAMES", ["id"]),
+     (AttributeError, "T instance has no attribute 'home'")),
+    ("class replaced", lambda d, attrs, row: setattr(row, "__class__", row_class(["id", "home"])), 6),
+]
+
+
+@pytest.mark.parametrize("name, change, expected", CHANGES, ids=[c[0] for c in CHANGES])
+def test_item_read_follows_the_settings_changed_between_reads(name, change, expected):
     """Read after read of the same column, the flag is the descriptor's as it is now."""
-    described = type("Described", (ColumnAttribute,), {}) if change == "class flag property" else ColumnAttribute
-    descriptor = described("home", None, change != "flag on", "homes", None)
+    described = type("Described", (ColumnAttribute,), {}) if name == "class flag property" else ColumnAttribute
+    descriptor = described("home", None, name != "flag on", "homes", None)
     attributes = {"home": descriptor}
-    cls = row_class(["id", "home"], attributes, CACHE=StubCache())
-    row = cls(1, 5)
+    row = row_class(["id", "home"], attributes, CACHE=StubCache())(1, 5)
     for _ in range(3):  # the same answer read after read, before the change
-        assert row["home"] == (("looked up", "homes", 5) if change != "flag on" else 5)
+        assert row["home"] == (("looked up", "homes", 5) if name != "flag on" else 5)
     row["home"] = 6
-    if change == "flag off":
-        descriptor.isForeignKey = 0
-    elif change == "flag on":
-        descriptor.isForeignKey = 1
-        descriptor.foreignTableName, descriptor.foreignClass = "homes", None
-    elif change == "flag deleted":
-        del descriptor.isForeignKey
-    elif change == "flag a truthy object":
-        descriptor.isForeignKey = ["yes"]
-    elif change == "descriptor replaced":
-        attributes["home"] = ColumnAttribute("home", None, True, "others", None)
-    elif change == "descriptor removed":
-        del attributes["home"]
-    elif change == "descriptor dict replaced":
-        descriptor.__dict__ = {"isForeignKey": True, "foreignTableName": "others", "foreignClass": None}
-    elif change == "descriptor class replaced":
-        descriptor.__class__ = type("Described", (), {"isForeignKey": FlagProperty(False)})
-    elif change == "class flag property":
-        described.isForeignKey = FlagProperty(0)
-    elif change == "key a str subclass":
-        attributes.clear()
-        attributes[hostile_str()("home")] = ColumnAttribute("home", None, True, "others", None)
-    elif change == "attributes replaced":
-        cls.COLUMN_ATTRIBUTES = {}
-    elif change == "names replaced":
-        cls.COLUMN_NAMES = ["id"]
-    else:
-        row.__class__ = row_class(["id", "home"])
+    change(descriptor, attributes, row)
     if isinstance(expected, tuple):
         with pytest.raises(expected[0], match=expected[1]):
             row["home"]

@@ -4,7 +4,8 @@ import mysql.connector
 import pytest
 
 import brx_sql
-from tables import idle, texts
+from brx_sql import TableBase
+from tables import ID, idle, texts
 
 G = brx_sql.CNXGuard
 WEIRD = "victim`; DROP TABLE `other"  # would end its quotes if written unescaped
@@ -103,26 +104,37 @@ def test_bad_input_borrows_nothing(pool, recorder, function, args, error):
     assert rec.log == []
 
 
-def test_escaped_names_touch_only_the_named_table(pool, db):
-    escaped = WEIRD.replace("`", "``")
+@pytest.mark.parametrize("table, column", [(WEIRD, "a"), ("50%s off", "pr%ce"), ("a%(x)s", "%%"), ("%", "%s")])
+def test_odd_names_touch_only_the_named_table(pool, db, table, column):
+    """Backticks in a name are doubled; a "%" stays itself in statements that carry parameters."""
+    quoted = "`%s`" % table.replace("`", "``")
     assert brx_sql.GetTableNames(pool=pool) == []
-    for name in ("victim", "other", escaped):
-        db.run("CREATE TABLE `%s` (id INT AUTO_INCREMENT PRIMARY KEY, a INT)" % name)
-        db.run("INSERT INTO `%s` (id, a) VALUES (1, 1), (2, 2)" % name)  # explicit: a cluster steps ids
-    db.run("CREATE VIEW view1 AS SELECT * FROM victim")
-    new_id = G.Insert(WEIRD, ["id", "a"], [None, 3], pool=pool)
-    assert G.Select(new_id, WEIRD, as_tuple, pool=pool) == (new_id, 3)
-    G.Delete(1, WEIRD, pool=pool)
-    assert db.query("SELECT a FROM `%s` ORDER BY id" % escaped) == [(2,), (3,)]
-    G.ClearTable(WEIRD, pool=pool)
-    G.AlterAutoIncrement(WEIRD, 50.5, pool=pool)  # "%d" formatting
-    counted_id = G.Insert(WEIRD, ["id", "a"], [None, 9], pool=pool)
-    assert counted_id >= 50  # a cluster may step past the counter's value
-    assert "CREATE TABLE `victim``; DROP TABLE ``other`" in brx_sql.GetCreateTableStatement(WEIRD, pool=pool)
-    assert sorted(brx_sql.GetTableNames(pool=pool)) == sorted(["other", "victim", "view1", WEIRD])  # views too
     for name in ("victim", "other"):
-        assert db.query("SELECT a FROM %s ORDER BY id" % name) == [(1,), (2,)]
-    assert db.query("SELECT * FROM `%s`" % escaped) == [(counted_id, 9)]
+        db.run("CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, a VARCHAR(20))" % name)
+        db.run("INSERT INTO %s (id, a) VALUES (1, 'x'), (2, 'y')" % name)  # explicit: a cluster steps ids
+    db.run("CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, `%s` VARCHAR(20))" % (quoted, column))
+    db.run("CREATE VIEW view1 AS SELECT * FROM victim")
+    new_id = G.Insert(table, ["id", column], [None, "a%s b"], pool=pool)
+    row = type("Row", (TableBase,), {"TABLE_NAME": table, "COLUMN_NAMES": ["id", column], "COLUMN_ATTRIBUTES": ID})()
+    row[column] = "first"
+    row.Insert(pool=pool)
+    row[column] = "100%"
+    row.Update(pool=pool)
+    assert G.Select(new_id, table, as_tuple, pool=pool) == (new_id, "a%s b")
+    assert G.Select(row["id"], table, type(row), pool=pool)[column] == "100%"
+    G.Delete(new_id, table, pool=pool)
+    assert db.query("SELECT * FROM %s" % quoted) == [(row["id"], "100%")]
+    row.Delete(pool=pool)
+    G.Insert(table, ["id", column], [None, "x"], pool=pool)
+    G.ClearTable(table, pool=pool)
+    G.AlterAutoIncrement(table, 50.5, pool=pool)  # "%d" formatting
+    counted_id = G.Insert(table, ["id", column], [None, "z"], pool=pool)
+    assert counted_id >= 50  # a cluster may step past the counter's value
+    assert "CREATE TABLE %s" % quoted in brx_sql.GetCreateTableStatement(table, pool=pool)
+    assert sorted(brx_sql.GetTableNames(pool=pool)) == sorted(["other", "victim", "view1", table])  # views too
+    for name in ("victim", "other"):
+        assert db.query("SELECT a FROM %s ORDER BY id" % name) == [("x",), ("y",)]
+    assert db.query("SELECT * FROM %s" % quoted) == [(counted_id, "z")]
 
 
 def test_create_statement_keeps_quoted_parts_and_recreates_the_table(pool, db):
