@@ -1,8 +1,7 @@
-"""Every callable of the module called with random hostile arguments against the real server: objects whose
-special methods raise, answer oddly or change the row, its class or the cache mid-call; huge integers; names
-that are str subclasses. A call must end with a value or an ordinary Python exception (never a crash, never
-SystemError), with no connection left borrowed. The seed is fixed; BRX_FUZZ_EXAMPLES sets the number of
-examples of each test (default 60)."""
+"""Every callable called with random hostile arguments (special methods that raise, answer oddly or change
+the row, its class or the cache mid-call; huge integers; str subclasses) against the real server: a call ends
+with a value or an ordinary Python exception (no crash, no SystemError) and gives back every connection.
+The seed is fixed; BRX_FUZZ_EXAMPLES sets the number of examples of each test (default 60)."""
 import gc
 import inspect
 import operator
@@ -142,17 +141,14 @@ for _name, _odd in {"__hash__": 2 ** 100, "__bool__": True, "__len__": 3, "__ind
 
 
 def hostile_attribute(which):
-    class Attribute(ColumnAttribute):
-        @property
-        def default(self):
-            mutate(which)
-            return vars(self).get("stored_default")
+    """A column descriptor whose default is a property that applies a mutation when read."""
+    def read(self):
+        mutate(which)
+        return vars(self).get("stored_default")
 
-        @default.setter
-        def default(self, value):
-            vars(self)["stored_default"] = value
-
-    return Attribute("id", 0, which % 2 == 0, "homes", None)
+    attribute = type("Attribute", (ColumnAttribute,), {"default": property(read, lambda self, value: vars(self).update(
+        stored_default=value))})
+    return attribute("id", 0, which % 2 == 0, "homes", None)
 
 
 WORLD_REFS = {

@@ -52,20 +52,6 @@ def test_construction_from_selected_rows(rows, pool):
     assert row.zz == 1 and store(row)["name"] == "cy" and "name" not in vars(row)
 
 
-def test_private_helpers(monkeypatch):
-    row = Wide(1)
-    assert row._TableBase__get_foreigns() == ["home_id", "flag"]  # keys need not be columns
-    for helper in (row._TableBase__is_foreign_key, row._TableBase__is_foreign):
-        assert [helper(n) for n in ("home_id", "flag", "name", "id")] == [True, 1, False, False]
-    assert row._TableBase__get_default("tags") is SHARED and row._TableBase__get_default("name") is None
-    fresh = row._TableBase__get_default("pets")
-    assert fresh == {} and fresh is not row._TableBase__get_default("pets")
-    pool = object()
-    assert row._TableBase__get_pool(pool) is pool and row._TableBase__get_pool(None) is None
-    monkeypatch.setattr(Wide, "POOL", pool)
-    assert row._TableBase__get_pool(0) is pool
-
-
 def test_foreign_key_looked_up_once_and_kept(rows, pool, recorder, monkeypatch):
     rec = recorder(pool)
     monkeypatch.setattr(CNXGuard, "POOL", rec)

@@ -1,6 +1,5 @@
-"""Row objects whose names, descriptors and classes run Python code in the middle of a call: the
-code may replace or empty what the call is reading. Each case crashed the process (or read another
-class's settings) before; now the call finishes with Python's own answer or a Python exception."""
+"""Row objects whose names, descriptors and classes run Python code mid-call that replaces or empties what the
+call reads: each case crashed (or read another class's settings) before; now Python's answer or exception."""
 import gc
 
 import pytest
@@ -87,25 +86,21 @@ def test_construction_survives_column_names_emptied_while_hashing():
 
 
 def test_construction_survives_column_attributes_replaced_by_a_default_property():
-    state = {"calls": 0}
+    calls = []
 
     class Replacing(ColumnAttribute):
-        @property
-        def default(self):
-            state["calls"] += 1
-            state["cls"].COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0)}
+        def replace(self):
+            calls.append(1)  # no reference kept: the replaced descriptors are freed
+            cls.COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0)}
             gc.collect()
             return 0
 
-        @default.setter
-        def default(self, value):
-            pass
+        default = property(replace, lambda self, value: None)
 
-    attributes = {"id": Replacing("id", 0), "name": Replacing("name", "x"), "note": Replacing("note", None)}
-    cls = state["cls"] = row_class(["id", "name", "note"], attributes)
-    del attributes
+    cls = row_class(["id", "name", "note"], {"id": Replacing("id", 0), "name": Replacing("name", "x"),
+                                             "note": Replacing("note", None)})
     row = cls(1, "a", "b")
-    assert state["calls"] >= 1 and row["name"] == "a" and row["note"] == "b"
+    assert calls and row["name"] == "a" and row["note"] == "b"
     cls.COLUMN_ATTRIBUTES = {"id": Replacing("id", 0), "name": Replacing("name", "x")}
     # each default is read from the settings as they are by then: the first one replaced them, so
     # "name" is no longer described and gets None
@@ -116,16 +111,9 @@ def test_reads_inside_reads_never_take_another_class_settings():
     # Many classes share few cached class settings; a read made while comparing the name of a read
     # of another class must not leave the outer read with the inner class's foreign-key flags.
     others = [row_class(["id", "x"])(i, "plain %d" % i) for i in range(64)]
-
-    def read_others():
-        for other in others:
-            assert other["x"].startswith("plain")
-
-    keyed = []
-    for i in range(64):
-        name = hostile_str(on_eq=read_others)("x")
-        cls = row_class(["id", name], {"x": ColumnAttribute("x", None, True, "targets", None)}, CACHE=StubCache())
-        keyed.append(cls(i, i))
+    name = hostile_str(on_eq=lambda: [other["x"] for other in others])
+    keyed = [row_class(["id", name("x")], {"x": ColumnAttribute("x", None, True, "targets", None)},
+                       CACHE=StubCache())(i, i) for i in range(64)]
     assert [row["x"] for row in keyed] == [("looked up", "targets", i) for i in range(64)]
     assert [row["x"] for row in others] == ["plain %d" % i for i in range(64)]
 
