@@ -1,5 +1,5 @@
 """Row objects against the real server: descriptors, construction from selected rows, item read and
-write, the private helpers, lazy foreign keys (looked up once, through the row's own pool), bad input."""
+write, lazy foreign keys (looked up once, through the row's own pool), bad input."""
 import re
 
 import pytest
