@@ -6,89 +6,43 @@ from brx_sql import CNXGuard, MultiForeignAttr, TableBase
 from tables import ID, key
 
 
-class Genre(TableBase):
-    TABLE_NAME = "genres"
-    COLUMN_NAMES = ["id", "name"]
-    COLUMN_ATTRIBUTES = ID
-
-
-class Artist(TableBase):
-    TABLE_NAME = "artists"
-    COLUMN_NAMES = ["id", "name"]
-    COLUMN_ATTRIBUTES = ID
-
-
-class Album(TableBase):
-    TABLE_NAME = "albums"
-    COLUMN_NAMES = ["id", "title", "artist_id"]
-    COLUMN_ATTRIBUTES = dict(ID, artist_id=key("artist_id", "artists", Artist))
-
-
-class Track(TableBase):
-    TABLE_NAME = "tracks"
-    COLUMN_NAMES = ["id", "name", "album_id", "genre_id", "price"]
-    COLUMN_ATTRIBUTES = dict(ID, album_id=key("album_id", "albums", Album),
-                             genre_id=key("genre_id", "genres", Genre))
-
-
-class Employee(TableBase):
-    TABLE_NAME = "employees"
-    COLUMN_NAMES = ["id", "name", "reports_to"]
-
-
-Employee.COLUMN_ATTRIBUTES = dict(ID, reports_to=key("reports_to", "employees", Employee))
-Employee.MULTI_FOREIGN_ATTR = {"reports": MultiForeignAttr("reports", "reports_to", "employees", Employee)}
-
-
-class Customer(TableBase):
-    TABLE_NAME = "customers"
-    COLUMN_NAMES = ["id", "name", "support_rep_id"]
-    COLUMN_ATTRIBUTES = dict(ID, support_rep_id=key("support_rep_id", "employees", Employee))
-
-
-class Invoice(TableBase):
-    TABLE_NAME = "invoices"
-    COLUMN_NAMES = ["id", "customer_id", "total"]
-    COLUMN_ATTRIBUTES = dict(ID, customer_id=key("customer_id", "customers", Customer))
-
-
-class InvoiceLine(TableBase):
-    TABLE_NAME = "invoice_lines"
-    COLUMN_NAMES = ["id", "invoice_id", "track_id", "quantity"]
-    COLUMN_ATTRIBUTES = dict(ID, invoice_id=key("invoice_id", "invoices", Invoice),
-                             track_id=key("track_id", "tracks", Track))
-
-
-Album.MULTI_FOREIGN_ATTR = {"tracks": MultiForeignAttr("tracks", "album_id", "tracks", Track)}
-Artist.MULTI_FOREIGN_ATTR = {"albums": MultiForeignAttr("albums", "artist_id", "albums", Album)}
-Customer.MULTI_FOREIGN_ATTR = {"invoices": MultiForeignAttr("invoices", "customer_id", "invoices", Invoice)}
-Invoice.MULTI_FOREIGN_ATTR = {"lines": MultiForeignAttr("lines", "invoice_id", "invoice_lines", InvoiceLine)}
-
-COLUMNS = {
-    "genres": "name VARCHAR(40) NOT NULL",
-    "artists": "name VARCHAR(80) NOT NULL",
-    "albums": "title VARCHAR(120) NOT NULL, artist_id INT NOT NULL",
-    "tracks": "name VARCHAR(120) NOT NULL, album_id INT NOT NULL, genre_id INT NULL, price DECIMAL(6,2) NOT NULL",
-    "employees": "name VARCHAR(60) NOT NULL, reports_to INT NULL",
-    "customers": "name VARCHAR(60) NOT NULL, support_rep_id INT NULL",
-    "invoices": "customer_id INT NOT NULL, total DECIMAL(8,2) NOT NULL",
-    "invoice_lines": "invoice_id INT NOT NULL, track_id INT NOT NULL, quantity INT NOT NULL",
+# table: (class name, its columns after "id", its foreign keys as column -> table)
+SCHEMA = {
+    "genres": ("Genre", "name VARCHAR(40) NOT NULL", {}),
+    "artists": ("Artist", "name VARCHAR(80) NOT NULL", {}),
+    "albums": ("Album", "title VARCHAR(120) NOT NULL, artist_id INT NOT NULL", {"artist_id": "artists"}),
+    "tracks": ("Track", "name VARCHAR(120) NOT NULL, album_id INT NOT NULL, genre_id INT NULL,"
+                        " price DECIMAL(6,2) NOT NULL", {"album_id": "albums", "genre_id": "genres"}),
+    "employees": ("Employee", "name VARCHAR(60) NOT NULL, reports_to INT NULL", {"reports_to": "employees"}),
+    "customers": ("Customer", "name VARCHAR(60) NOT NULL, support_rep_id INT NULL", {"support_rep_id": "employees"}),
+    "invoices": ("Invoice", "customer_id INT NOT NULL, total DECIMAL(8,2) NOT NULL", {"customer_id": "customers"}),
+    "invoice_lines": ("InvoiceLine", "invoice_id INT NOT NULL, track_id INT NOT NULL, quantity INT NOT NULL",
+                      {"invoice_id": "invoices", "track_id": "tracks"}),
 }
-KEYS = [("albums", "artist_id", "artists"), ("tracks", "album_id", "albums"), ("tracks", "genre_id", "genres"),
-        ("employees", "reports_to", "employees"), ("customers", "support_rep_id", "employees"),
-        ("invoices", "customer_id", "customers"), ("invoice_lines", "invoice_id", "invoices"),
-        ("invoice_lines", "track_id", "tracks")]
+CLASSES = {table: type(name, (TableBase,), {"TABLE_NAME": table, "COLUMN_NAMES": ["id"] + [
+    column.split()[0] for column in columns.split(", ")]}) for table, (name, columns, _) in SCHEMA.items()}
+for table, (_, _, keys) in SCHEMA.items():
+    CLASSES[table].COLUMN_ATTRIBUTES = dict(ID, **{c: key(c, target, CLASSES[target]) for c, target in keys.items()})
+# owner table, list attribute, the table of its rows and their key column
+for owner, attr, table, column in [("albums", "tracks", "tracks", "album_id"),
+                                   ("artists", "albums", "albums", "artist_id"),
+                                   ("employees", "reports", "employees", "reports_to"),
+                                   ("customers", "invoices", "invoices", "customer_id"),
+                                   ("invoices", "lines", "invoice_lines", "invoice_id")]:
+    CLASSES[owner].MULTI_FOREIGN_ATTR = {attr: MultiForeignAttr(attr, column, table, CLASSES[table])}
+Genre, Artist, Album, Track, Employee, Customer, Invoice, InvoiceLine = CLASSES.values()
 
 
 def create(db, constraints="restrict"):
     """The shop's tables; `constraints` is "restrict", "cascade" or "none"."""
-    for table, columns in COLUMNS.items():
+    for table, (_, columns, _) in SCHEMA.items():
         db.run("CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, %s) ENGINE=InnoDB" % (table, columns))
     if constraints == "none":
         return
     action = " ON DELETE CASCADE" if constraints == "cascade" else ""
-    for table, column, target in KEYS:
-        db.run("ALTER TABLE %s ADD FOREIGN KEY (%s) REFERENCES %s (id)%s" % (table, column, target, action))
+    for table, (_, _, keys) in SCHEMA.items():
+        for column, target in keys.items():
+            db.run("ALTER TABLE %s ADD FOREIGN KEY (%s) REFERENCES %s (id)%s" % (table, column, target, action))
 
 
 def load(pool, artists=30, albums_each=3, tracks_each=12, employees=12, customers=60, invoices_each=4, lines_each=3):

@@ -1,11 +1,9 @@
-"""Every callable of the module called with random arguments drawn from hostile values, against the real
-server: objects whose special methods raise, answer oddly or change the row, its class or the cache
-mid-call; huge and negative integers; names that are not str or are str subclasses. A call must end with
-a value or an ordinary Python exception (never a crash, never SystemError: a result returned with an
-error pending, or an error lost), with no connection left borrowed.
-
-The seed is fixed. BRX_FUZZ_EXAMPLES sets the number of examples of each test (default 60)."""
+"""Every callable called with random hostile arguments (special methods that raise, answer oddly or change
+the row, its class or the cache mid-call; huge integers; str subclasses) against the real server: a call ends
+with a value or an ordinary Python exception (no crash, no SystemError) and gives back every connection.
+The seed is fixed; BRX_FUZZ_EXAMPLES sets the number of examples of each test (default 60)."""
 import gc
+import inspect
 import operator
 import os
 
@@ -17,7 +15,7 @@ from hypothesis import strategies as st
 
 import brx_sql
 from brx_sql import Cache, CNXGuard, CNXPool, ColumnAttribute, MultiForeignAttr, TableBase
-from test_module_frame import SIGNATURES, function
+from test_module_frame import callables
 
 # Large counts make hypothesis warn about the size of what it would print on a failure.
 pytestmark = pytest.mark.filterwarnings("ignore::hypothesis.errors.HypothesisWarning")
@@ -25,7 +23,6 @@ EXAMPLES = int(os.environ.get("BRX_FUZZ_EXAMPLES", "60"))
 FUZZ = settings(max_examples=EXAMPLES, derandomize=True, database=None, deadline=None,
                 suppress_health_check=list(HealthCheck), print_blob=False)
 TABLES = {"homes": "", "persons": ", home_id INT", "pets": ", owner_id INT"}
-RUN = {"examples": 0, "calls": 0, "errors": 0}
 
 
 class Boom(Exception):
@@ -133,40 +130,25 @@ class Hostile:
 
     __call__ = __eq__ = __getitem__ = __enter__ = _child
 
-    def __hash__(self):
-        return self._act(2 ** 100)
-
-    def __bool__(self):
-        return self._act(True)
-
-    def __len__(self):
-        return self._act(3)
-
     def __iter__(self):
         return self._act(iter([Hostile(self._which, self._mode, self._depth + 1), None, 2 ** 64]))
 
-    def __index__(self):
-        return self._act(-2 ** 63)
 
-    def __str__(self):
-        return self._act("id")
-
-    def __exit__(self, *exc):
-        return self._act(None)
+# the unexpected answers of the other special methods
+for _name, _odd in {"__hash__": 2 ** 100, "__bool__": True, "__len__": 3, "__index__": -2 ** 63, "__str__": "id",
+                    "__exit__": None}.items():
+    setattr(Hostile, _name, lambda self, *exc, _odd=_odd: self._act(_odd))
 
 
 def hostile_attribute(which):
-    class Attribute(ColumnAttribute):
-        @property
-        def default(self):
-            mutate(which)
-            return vars(self).get("stored_default")
+    """A column descriptor whose default is a property that applies a mutation when read."""
+    def read(self):
+        mutate(which)
+        return vars(self).get("stored_default")
 
-        @default.setter
-        def default(self, value):
-            vars(self)["stored_default"] = value
-
-    return Attribute("id", 0, which % 2 == 0, "homes", None)
+    attribute = type("Attribute", (ColumnAttribute,), {"default": property(read, lambda self, value: vars(self).update(
+        stored_default=value))})
+    return attribute("id", 0, which % 2 == 0, "homes", None)
 
 
 WORLD_REFS = {
@@ -198,22 +180,19 @@ recipes = st.recursive(
     ),
     max_leaves=6)
 
-GROUPS = {
-    "module": [q for q in SIGNATURES if "." not in q],
-    "guard": [q for q in SIGNATURES if q.startswith("CNXGuard.")],
-    "pool": [q for q in SIGNATURES if q.startswith("CNXPool.")],
-    "cache": [q for q in SIGNATURES if q.startswith("Cache.")],
-    "descriptors": ["ColumnAttribute.__init__", "MultiForeignAttr.__init__"],
-    "rows": [q for q in SIGNATURES if q.startswith("TableBase.")] + ["TableBase[name]", "TableBase[name]="],
-}
 # Subscripts go through the type's slots, which may take a shorter way than the method itself.
-SUBSCRIPTS = {"TableBase[name]": ("(self, name)", operator.getitem),
-              "TableBase[name]=": ("(self, name, value)", operator.setitem)}
+TARGETS = dict({f.__qualname__: f for f in callables()}, **{"TableBase[name]": operator.getitem,
+                                                           "TableBase[name]=": operator.setitem})
+OWNER_GROUPS = {"": "module", "CNXGuard": "guard", "CNXPool": "pool", "Cache": "cache", "TableBase": "rows",
+                "ColumnAttribute": "descriptors", "MultiForeignAttr": "descriptors"}
+GROUPS = {group: [q for q in TARGETS if OWNER_GROUPS[q.split("[")[0].rpartition(".")[0]] == group]
+          for group in set(OWNER_GROUPS.values())}
 
 
 def parameters(qualname):
-    inside = (SUBSCRIPTS[qualname][0] if qualname in SUBSCRIPTS else SIGNATURES[qualname])[1:-1]
-    return [p.split("=")[0].lstrip("*") for p in inside.split(", ") if p]
+    if "[" in qualname:
+        return ["self", "name", "value"][:2 + qualname.endswith("=")]
+    return list(inspect.signature(TARGETS[qualname]).parameters)
 
 
 def receiver(qualname, w):
@@ -271,19 +250,18 @@ def calls(draw, group):
 
 def check_call(w, call):
     qualname, own_self, positional, keywords = call
-    target = SUBSCRIPTS[qualname][1] if qualname in SUBSCRIPTS else function(qualname)
+    target = TARGETS[qualname]
     args = [r(w) for r in positional]
     if own_self:
         args.insert(0, receiver(qualname, w))
     kwargs = {name: r(w) for name, r in keywords}
-    RUN["calls"] += 1
     World.current = w  # hostile values act only inside the call
     try:
         target(*args, **kwargs)
     except SystemError:
         raise
     except Exception:
-        RUN["errors"] += 1
+        pass
     finally:
         World.current = None
 
@@ -320,7 +298,7 @@ def end_example(w):
 
 
 @pytest.mark.parametrize("group", sorted(GROUPS))
-def test_hostile_calls_raise_only_python_errors_and_give_back_every_connection(world_factory, group, capsys):
+def test_hostile_calls_raise_only_python_errors_and_give_back_every_connection(world_factory, group):
     @FUZZ
     @given(st.lists(calls(group), min_size=1, max_size=3))
     def run(sequence):
@@ -331,14 +309,9 @@ def test_hostile_calls_raise_only_python_errors_and_give_back_every_connection(w
                 check_call(w, call)
         finally:
             end_example(w)
-        RUN["examples"] += 1
         assert w.pool.out == 0, "a connection stayed borrowed"
         assert not any(c.in_transaction for c in w.pool.real._CNXPool__pool), "a connection came back mid-transaction"
 
-    before = dict(RUN)
     run()
     # the pool still serves ordinary work afterwards
     brx_sql.Execute("SELECT COUNT(*) FROM homes", pool=world_factory().pool)
-    with capsys.disabled():
-        print(" [%d examples, %d calls, %d ended by a Python exception]"
-              % tuple(RUN[k] - before[k] for k in ("examples", "calls", "errors")), end="")

@@ -23,16 +23,11 @@ def proxy(server):
 @pytest.fixture
 def relayed(dbconfig, proxy):
     """Settings of the first test database through the relay (same connector mode)."""
-    settings = {k: v for k, v in dbconfig.items() if k != "unix_socket"}
-    return dict(settings, **proxy.settings())
+    return dict({k: v for k, v in dbconfig.items() if k != "unix_socket"}, **proxy.settings())
 
 
-@pytest.fixture
-def relayed_pool(pools, relayed):
-    return pools(**relayed)
-
-
-def test_lost_commit_reply_fails_the_graph_insert_that_the_server_committed(tables, proxy, relayed_pool):
+def test_lost_commit_reply_fails_the_graph_insert_that_the_server_committed(tables, proxy, pools, relayed):
+    relayed_pool = pools(**relayed)
     cache = Cache(relayed_pool)
     Person.CACHE = Pet.CACHE = cache
     person = graph("rex", "tom")
@@ -56,7 +51,8 @@ def test_lost_commit_reply_fails_the_graph_insert_that_the_server_committed(tabl
     assert counts(tables) == [1, 1, 2] and ids(person, *person.pets) == [0, 0, 0]
 
 
-def test_lost_commit_reply_of_a_caller_held_transaction_and_of_update(tables, proxy, relayed_pool, db):
+def test_lost_commit_reply_of_a_caller_held_transaction_and_of_update(tables, proxy, pools, relayed, db):
+    relayed_pool = pools(**relayed)
     home = Home(0, "h1")
     home.Insert(pool=relayed_pool)
     home_id = home["id"]

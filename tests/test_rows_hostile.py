@@ -1,6 +1,5 @@
-"""Row objects whose names, descriptors and classes run Python code in the middle of a call: the
-code may replace or empty what the call is reading. Each case crashed the process (or read another
-class's settings) before; now the call finishes with Python's own answer or a Python exception."""
+"""Row objects whose names, descriptors and classes run Python code mid-call that replaces or empties what the
+call reads: each case crashed (or read another class's settings) before; now Python's answer or exception."""
 import gc
 
 import pytest
@@ -37,62 +36,41 @@ def row_class(names, attributes=None, **extra):
                                         COLUMN_ATTRIBUTES=attributes or {}, **extra))
 
 
-def test_item_read_survives_its_class_settings_replaced_while_comparing_names():
-    state = {}
+def foreign_now(row):
+    type(row).COLUMN_ATTRIBUTES = {"home": ColumnAttribute("home", None, True, "homes", None)}
+    type(row).COLUMN_NAMES = ["id", "home"]
 
-    def replace_settings():
-        cls = state["cls"]
-        cls.COLUMN_ATTRIBUTES = {"home": ColumnAttribute("home", None, True, "homes", None)}
-        cls.COLUMN_NAMES = ["id", "home"]
-        gc.collect()
 
-    name = hostile_str(on_eq=replace_settings)("home")
-    cls = state["cls"] = row_class(["id", name], {"home": ColumnAttribute("home", 7)}, CACHE=StubCache())
-    row = cls(1, 5)
+def new_store(values):
+    return lambda row: vars(row).__setitem__("_TableBase__column_values", dict(values, id=9))
+
+
+MID_READ = [  # where the hostile name is, what its __eq__ or __hash__ does, the answers of a first and a second read
     # the settings read after the comparison are the new ones: "home" is now a foreign key
-    assert row["home"] == ("looked up", "homes", 5)
-
-
-def test_item_read_survives_its_store_and_instance_dict_replaced_mid_read():
-    holder = {}
-
-    def replace_store():
-        row = holder.get("row")
-        if row is not None:
-            vars(row)["_TableBase__column_values"] = {"id": 9, "name": "new"}
-            gc.collect()
-
-    name = hostile_str(on_eq=replace_store)("name")
-    row = holder["row"] = row_class(["id", name])(1, "old")
-    assert row["name"] in ("old", "new")  # either store, never freed memory
-    assert row["name"] == "new"
-    holder["row"] = None
-
-    def replace_dict():
-        row = holder.get("row")
-        if row is not None:
-            row.__dict__ = {"_TableBase__column_values": {"id": 3, "name": "other"}}
-            gc.collect()
-
-    name = hostile_str(on_eq=replace_dict)("name")
-    row = holder["row"] = row_class(["id", name])(1, "old")
-    assert row["name"] in ("old", "other")
-    assert row["id"] == 3
-    holder["row"] = None
-
-
-def test_item_read_of_a_hostile_name_follows_python_order():
-    holder = {}
-
-    def replace_store():
-        if "row" in holder:
-            vars(holder.pop("row"))["_TableBase__column_values"] = {"id": 2, "name": "after"}
-
-    cls = row_class(["id", "name"])
-    row = cls(1, "before")
-    holder["row"] = row
+    ("names", "eq", foreign_now, {("looked up", "homes", 5)}, ("looked up", "homes", 5)),
+    ("names", "eq", new_store({"home": "new"}), {5, "new"}, "new"),  # either store, never freed memory
+    ("names", "eq", lambda row: setattr(row, "__dict__", {"_TableBase__column_values": {"id": 3, "home": "d"}}),
+     {5, "d"}, "d"),
     # the attribute test hashes the name first; the store is read only after it
-    assert row[hostile_str(on_hash=replace_store)("name")] == "after"
+    ("key", "hash", new_store({"home": "after"}), {"after"}, "after"),
+]
+
+
+@pytest.mark.parametrize("where, when, change, first, second", MID_READ)
+def test_item_read_survives_what_a_hostile_name_changes_mid_read(where, when, change, first, second):
+    holder = {}
+
+    def change_once():
+        if "row" in holder:
+            change(holder.pop("row"))
+            gc.collect()
+
+    name = hostile_str(**{"on_" + when: change_once})("home")
+    row = row_class(["id", name if where == "names" else "home"], {"home": ColumnAttribute("home", 7)},
+                    CACHE=StubCache())(1, 5)
+    holder["row"] = row
+    assert row[name if where == "key" else "home"] in first
+    assert row["home"] == second
 
 
 def test_construction_survives_column_names_emptied_while_hashing():
@@ -108,25 +86,21 @@ def test_construction_survives_column_names_emptied_while_hashing():
 
 
 def test_construction_survives_column_attributes_replaced_by_a_default_property():
-    state = {"calls": 0}
+    calls = []
 
     class Replacing(ColumnAttribute):
-        @property
-        def default(self):
-            state["calls"] += 1
-            state["cls"].COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0)}
+        def replace(self):
+            calls.append(1)  # no reference kept: the replaced descriptors are freed
+            cls.COLUMN_ATTRIBUTES = {"id": ColumnAttribute("id", 0)}
             gc.collect()
             return 0
 
-        @default.setter
-        def default(self, value):
-            pass
+        default = property(replace, lambda self, value: None)
 
-    attributes = {"id": Replacing("id", 0), "name": Replacing("name", "x"), "note": Replacing("note", None)}
-    cls = state["cls"] = row_class(["id", "name", "note"], attributes)
-    del attributes
+    cls = row_class(["id", "name", "note"], {"id": Replacing("id", 0), "name": Replacing("name", "x"),
+                                             "note": Replacing("note", None)})
     row = cls(1, "a", "b")
-    assert state["calls"] >= 1 and row["name"] == "a" and row["note"] == "b"
+    assert calls and row["name"] == "a" and row["note"] == "b"
     cls.COLUMN_ATTRIBUTES = {"id": Replacing("id", 0), "name": Replacing("name", "x")}
     # each default is read from the settings as they are by then: the first one replaced them, so
     # "name" is no longer described and gets None
@@ -137,36 +111,11 @@ def test_reads_inside_reads_never_take_another_class_settings():
     # Many classes share few cached class settings; a read made while comparing the name of a read
     # of another class must not leave the outer read with the inner class's foreign-key flags.
     others = [row_class(["id", "x"])(i, "plain %d" % i) for i in range(64)]
-
-    def read_others():
-        for other in others:
-            assert other["x"].startswith("plain")
-
-    keyed = []
-    for i in range(64):
-        name = hostile_str(on_eq=read_others)("x")
-        cls = row_class(["id", name], {"x": ColumnAttribute("x", None, True, "targets", None)}, CACHE=StubCache())
-        keyed.append(cls(i, i))
+    name = hostile_str(on_eq=lambda: [other["x"] for other in others])
+    keyed = [row_class(["id", name("x")], {"x": ColumnAttribute("x", None, True, "targets", None)},
+                       CACHE=StubCache())(i, i) for i in range(64)]
     assert [row["x"] for row in keyed] == [("looked up", "targets", i) for i in range(64)]
     assert [row["x"] for row in others] == ["plain %d" % i for i in range(64)]
-
-
-@pytest.mark.parametrize("replace", ["names", "attributes", "class"])
-def test_item_read_when_a_setting_changes_between_reads(replace):
-    cls = row_class(["id", "home"], {"home": ColumnAttribute("home", None, True, "homes", None)}, CACHE=StubCache())
-    row = cls(1, 5)
-    assert row["home"] == ("looked up", "homes", 5)
-    row["home"] = 6
-    if replace == "names":
-        cls.COLUMN_NAMES = ["id"]
-        with pytest.raises(AttributeError, match="T instance has no attribute 'home'"):
-            row["home"]
-    elif replace == "attributes":
-        cls.COLUMN_ATTRIBUTES = {}
-        assert row["home"] == 6
-    else:
-        row.__class__ = row_class(["id", "home"])
-        assert row["home"] == 6
 
 
 class FlagProperty:
@@ -182,49 +131,49 @@ class FlagProperty:
         raise AttributeError("read-only")
 
 
-@pytest.mark.parametrize("change, resolved", [
-    ("flag off", False), ("flag on", True), ("flag deleted", None), ("flag a truthy object", True),
-    ("descriptor replaced", True), ("descriptor removed", False), ("descriptor dict replaced", True),
-    ("descriptor class replaced", False), ("class flag property", False), ("key a str subclass", True),
-])
-def test_item_read_follows_the_foreign_key_flag_changed_between_reads(change, resolved):
+def other_key(attributes):
+    attributes.clear()
+    attributes[hostile_str()("home")] = ColumnAttribute("home", None, True, "others", None)
+
+
+CHANGES = [  # name, change(descriptor, attributes, row), what a read gives after it: a table looked up or 6
+    ("flag off", lambda d, attrs, row: setattr(d, "isForeignKey", 0), 6),
+    ("flag on", lambda d, attrs, row: vars(d).update(isForeignKey=1, foreignTableName="homes", foreignClass=None),
+     "homes"),
+    ("flag deleted", lambda d, attrs, row: delattr(d, "isForeignKey"), (AttributeError, "isForeignKey")),
+    ("flag a truthy object", lambda d, attrs, row: setattr(d, "isForeignKey", ["yes"]), "homes"),
+    ("descriptor replaced", lambda d, attrs, row: attrs.update(home=ColumnAttribute("home", None, True, "others")),
+     "others"),
+    ("descriptor removed", lambda d, attrs, row: attrs.clear(), 6),
+    ("descriptor dict replaced", lambda d, attrs, row: setattr(d, "__dict__", {
+        "isForeignKey": True, "foreignTableName": "others", "foreignClass": None}), "others"),
+    ("descriptor class replaced", lambda d, attrs, row: setattr(d, "__class__", type(
+        "Described", (), {"isForeignKey": FlagProperty(False)})), 6),
+    ("class flag property", lambda d, attrs, row: setattr(type(d), "isForeignKey", FlagProperty(0)), 6),
+    ("key a str subclass", lambda d, attrs, row: other_key(attrs), "others"),
+    ("attributes replaced", lambda d, attrs, row: setattr(type(row), "COLUMN_ATTRIBUTES", {}), 6),
+    ("names replaced", lambda d, attrs, row: setattr(type(row), "COLUMN_NAMES", ["id"]),
+     (AttributeError, "T instance has no attribute 'home'")),
+    ("class replaced", lambda d, attrs, row: setattr(row, "__class__", row_class(["id", "home"])), 6),
+]
+
+
+@pytest.mark.parametrize("name, change, expected", CHANGES, ids=[c[0] for c in CHANGES])
+def test_item_read_follows_the_settings_changed_between_reads(name, change, expected):
     """Read after read of the same column, the flag is the descriptor's as it is now."""
-    described = type("Described", (ColumnAttribute,), {}) if change == "class flag property" else ColumnAttribute
-    descriptor = described("home", None, change != "flag on", "homes", None)
+    described = type("Described", (ColumnAttribute,), {}) if name == "class flag property" else ColumnAttribute
+    descriptor = described("home", None, name != "flag on", "homes", None)
     attributes = {"home": descriptor}
-    cls = row_class(["id", "home"], attributes, CACHE=StubCache())
-    row = cls(1, 5)
+    row = row_class(["id", "home"], attributes, CACHE=StubCache())(1, 5)
     for _ in range(3):  # the same answer read after read, before the change
-        assert row["home"] == (("looked up", "homes", 5) if change != "flag on" else 5)
+        assert row["home"] == (("looked up", "homes", 5) if name != "flag on" else 5)
     row["home"] = 6
-    if change == "flag off":
-        descriptor.isForeignKey = 0
-    elif change == "flag on":
-        descriptor.isForeignKey = 1
-        descriptor.foreignTableName, descriptor.foreignClass = "homes", None
-    elif change == "flag deleted":
-        del descriptor.isForeignKey
-    elif change == "flag a truthy object":
-        descriptor.isForeignKey = ["yes"]
-    elif change == "descriptor replaced":
-        attributes["home"] = ColumnAttribute("home", None, True, "others", None)
-    elif change == "descriptor removed":
-        del attributes["home"]
-    elif change == "descriptor dict replaced":
-        descriptor.__dict__ = {"isForeignKey": True, "foreignTableName": "others", "foreignClass": None}
-    elif change == "descriptor class replaced":
-        descriptor.__class__ = type("Described", (), {"isForeignKey": FlagProperty(False)})
-    elif change == "class flag property":
-        described.isForeignKey = FlagProperty(0)
-    else:
-        attributes.clear()
-        attributes[hostile_str()("home")] = ColumnAttribute("home", None, True, "others", None)
-    if resolved is None:
-        with pytest.raises(AttributeError, match="isForeignKey"):
+    change(descriptor, attributes, row)
+    if isinstance(expected, tuple):
+        with pytest.raises(expected[0], match=expected[1]):
             row["home"]
-        return
-    table = "homes" if change in ("flag off", "flag on", "flag a truthy object") else "others"
-    assert row["home"] == (("looked up", table, 6) if resolved else 6)
+    else:
+        assert row["home"] == (expected if expected == 6 else ("looked up", expected, 6))
 
 
 def test_item_read_follows_getitem_replaced_on_the_class_or_a_base():
