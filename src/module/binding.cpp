@@ -10,10 +10,10 @@ namespace brx {
 namespace {
 
 void raise_count_error(const Function& fn, bool too_few, Py_ssize_t given) {
-    const Signature& spec = fn.spec->signature;
+    const Signature& signature = fn.entry->signature;
     const Py_ssize_t positional = fn.positional;
     const Py_ssize_t required = fn.required;
-    const bool exact = required == positional && spec.star == nullptr;
+    const bool exact = required == positional && signature.star == nullptr;
     const char* wording = exact ? "exactly" : (too_few ? "at least" : "at most");
     const Py_ssize_t bound = (exact || !too_few) ? positional : required;
     const char* hint = too_few || !spec.surplus_hint ? "" : spec.surplus_hint;
@@ -33,18 +33,18 @@ PyObject* default_object(const Function& fn, std::size_t index) {
 
 bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                     Args& out) {
-    const Signature& spec = fn.spec->signature;
+    const Signature& signature = fn.entry->signature;
     const auto positional = static_cast<std::size_t>(fn.positional);
     const auto required = static_cast<std::size_t>(fn.required);
     out.function_ = &fn;
 
-    if (nargs > static_cast<Py_ssize_t>(positional) && spec.star == nullptr) {
+    if (nargs > static_cast<Py_ssize_t>(positional) && signature.star == nullptr) {
         raise_count_error(fn, false, nargs);
         return false;
     }
     const std::size_t filled = std::min<std::size_t>(static_cast<std::size_t>(nargs), positional);
     for (std::size_t i = 0; i < filled; ++i) out.slots_[i] = args[i];
-    if (spec.star) out.rest_ = std::span<PyObject* const>(args + filled, args + nargs);
+    if (signature.star) out.rest_ = std::span<PyObject* const>(args + filled, args + nargs);
 
     const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     if (nkw == 0) {
@@ -60,7 +60,7 @@ bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs,
     PyObject* const* kwvalues = args + nargs;
     std::vector<bool> used(static_cast<std::size_t>(nkw), false);
     for (std::size_t i = filled; i < positional; ++i) {
-        const char* name = spec.params[i].name;
+        const char* name = signature.params[i].name;
         PyObject* value = nullptr;
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             if (!used[k] && same_name(PyTuple_GET_ITEM(kwnames, k), name)) {
@@ -90,13 +90,13 @@ bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs,
         }
         bool repeats = false;
         for (std::size_t i = 0; i < filled && !repeats; ++i)
-            repeats = PyUnicode_CompareWithASCIIString(key, spec.params[i].name) == 0;
+            repeats = PyUnicode_CompareWithASCIIString(key, signature.params[i].name) == 0;
         if (repeats) {
             PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
                          PyUnicode_AsUTF8(fn.name), key);
             return false;
         }
-        if (spec.starstar == nullptr) {
+        if (signature.starstar == nullptr) {
             PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
                          PyUnicode_AsUTF8(fn.name), key);
             return false;

@@ -9,7 +9,7 @@
 namespace brx {
 namespace {
 
-const Spec kSpecs[] = {
+const CallableEntry kCallables[] = {
     // CNXPool
     callable<sig::pool_init, pool_init>(),
     callable<sig::pool_get, pool_get>(),
@@ -73,6 +73,6 @@ const Spec kSpecs[] = {
 
 }  // namespace
 
-std::span<const Spec> all_specs() { return kSpecs; }
+std::span<const CallableEntry> all_callables() { return kCallables; }
 
 }  // namespace brx

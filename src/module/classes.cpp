@@ -20,12 +20,12 @@ constexpr const char* kTableBaseDoc =
 
 // Private names (two leading underscores, not two trailing) are stored under
 // the class-qualified name, as the class statement would mangle them.
-std::string namespace_key(const Signature& spec) {
-    const std::size_t len = std::strlen(spec.name);
-    const bool dunder_prefix = len > 2 && spec.name[0] == '_' && spec.name[1] == '_';
-    const bool dunder_suffix = len > 2 && spec.name[len - 1] == '_' && spec.name[len - 2] == '_';
-    if (dunder_prefix && !dunder_suffix) return std::string("_") + spec.owner + spec.name;
-    return spec.name;
+std::string namespace_key(const Signature& signature) {
+    const std::size_t len = std::strlen(signature.name);
+    const bool dunder_prefix = len > 2 && signature.name[0] == '_' && signature.name[1] == '_';
+    const bool dunder_suffix = len > 2 && signature.name[len - 1] == '_' && signature.name[len - 2] == '_';
+    if (dunder_prefix && !dunder_suffix) return std::string("_") + signature.owner + signature.name;
+    return signature.name;
 }
 
 bool set_item(PyObject* dict, const char* key, Ref value) {
@@ -46,12 +46,12 @@ bool add_class_attributes(const char* name, PyObject* ns) {
 }
 
 bool add_methods(const char* name, PyObject* ns, PyObject* staticmethod) {
-    for (const Spec& callable : all_specs()) {
-        const Signature& spec = callable.signature;
-        if (!spec.owner || std::strcmp(spec.owner, name) != 0) continue;
+    for (const CallableEntry& callable : all_callables()) {
+        const Signature& signature = callable.signature;
+        if (!signature.owner || std::strcmp(signature.owner, name) != 0) continue;
         Ref fn = make_function(callable);
-        if (fn && spec.kind == Kind::Static) fn = Ref::steal(PyObject_CallOneArg(staticmethod, fn.get()));
-        if (!set_item(ns, namespace_key(spec).c_str(), std::move(fn))) return false;
+        if (fn && signature.kind == Kind::Static) fn = Ref::steal(PyObject_CallOneArg(staticmethod, fn.get()));
+        if (!set_item(ns, namespace_key(signature).c_str(), std::move(fn))) return false;
     }
     return true;
 }
@@ -87,11 +87,11 @@ bool bind_classes(PyObject* module) {
 }
 
 bool bind_functions(PyObject* module) {
-    for (const Spec& callable : all_specs()) {
-        const Signature& spec = callable.signature;
-        if (spec.kind != Kind::Function) continue;
+    for (const CallableEntry& callable : all_callables()) {
+        const Signature& signature = callable.signature;
+        if (signature.kind != Kind::Function) continue;
         Ref fn = make_function(callable);
-        if (!fn || PyObject_SetAttrString(module, spec.name, fn.get()) < 0) return false;
+        if (!fn || PyObject_SetAttrString(module, signature.name, fn.get()) < 0) return false;
     }
     return true;
 }

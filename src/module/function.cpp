@@ -24,7 +24,7 @@ PyObject* run_body(Function& fn, const Args& bound) {
     }
     Ref result;
     try {
-        result = fn.spec->body(bound);
+        result = fn.entry->body(bound);
     } catch (...) {
         // Unwinding has released what the body held and left its guard
         // blocks through __exit__ with a failure, so the guard rolled back.
@@ -104,7 +104,7 @@ Ref default_value(Default value) {
 
 // inspect.Signature built from the declared parameters, for introspection.
 PyObject* get_signature(PyObject* self, void*) {
-    const Signature& spec = reinterpret_cast<Function*>(self)->spec->signature;
+    const Signature& declared = reinterpret_cast<Function*>(self)->entry->signature;
     Ref inspect = Ref::steal(PyImport_ImportModule("inspect"));
     if (!inspect) return nullptr;
     Ref parameter = Ref::steal(PyObject_GetAttrString(inspect.get(), "Parameter"));
@@ -120,16 +120,16 @@ PyObject* get_signature(PyObject* self, void*) {
         Ref param = Ref::steal(PyObject_Call(parameter.get(), posargs.get(), kwargs.get()));
         return param && PyList_Append(params.get(), param.get()) == 0;
     };
-    for (std::size_t i = 0; i < spec.param_count(); ++i) {
+    for (std::size_t i = 0; i < declared.param_count(); ++i) {
         Ref def;
-        if (spec.params[i].value != Default::Required) {
-            def = default_value(spec.params[i].value);
+        if (declared.params[i].value != Default::Required) {
+            def = default_value(declared.params[i].value);
             if (!def) return nullptr;
         }
-        if (!add(spec.params[i].name, "POSITIONAL_OR_KEYWORD", def.get())) return nullptr;
+        if (!add(declared.params[i].name, "POSITIONAL_OR_KEYWORD", def.get())) return nullptr;
     }
-    if (spec.star && !add(spec.star, "VAR_POSITIONAL", nullptr)) return nullptr;
-    if (spec.starstar && !add(spec.starstar, "VAR_KEYWORD", nullptr)) return nullptr;
+    if (declared.star && !add(declared.star, "VAR_POSITIONAL", nullptr)) return nullptr;
+    if (declared.starstar && !add(declared.starstar, "VAR_KEYWORD", nullptr)) return nullptr;
     Ref signature = Ref::steal(PyObject_GetAttrString(inspect.get(), "Signature"));
     if (!signature) return nullptr;
     return PyObject_CallOneArg(signature.get(), params.get());
@@ -145,13 +145,13 @@ PyGetSetDef function_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-Ref make_defaults(const Signature& spec) {
-    const std::size_t count = spec.param_count() - spec.required_count();
+Ref make_defaults(const Signature& signature) {
+    const std::size_t count = signature.param_count() - signature.required_count();
     if (count == 0) return Ref::borrow(Py_None);
     Ref defaults = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(count)));
     if (!defaults) return {};
     for (std::size_t i = 0; i < count; ++i) {
-        Ref value = default_value(spec.params[spec.required_count() + i].value);
+        Ref value = default_value(signature.params[signature.required_count() + i].value);
         if (!value) return {};
         PyTuple_SET_ITEM(defaults.get(), static_cast<Py_ssize_t>(i), value.release());
     }
@@ -193,29 +193,29 @@ bool ready_function_type() {
     };
     // Immutable like the interpreter's own function types: the interpreter
     // then specializes method loads (obj.Method(...)) that find one of these.
-    static PyType_Spec spec = {
+    static PyType_Spec type_spec = {
         "brx_sql.function", sizeof(Function), 0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR | immutable_type_flag, slots,
     };
-    FunctionType = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    FunctionType = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
     return FunctionType != nullptr;
 }
 
-Ref make_function(const Spec& callable) {
-    const Signature& spec = callable.signature;
+Ref make_function(const CallableEntry& callable) {
+    const Signature& signature = callable.signature;
     auto* fn = PyObject_New(Function, FunctionType);
     if (!fn) return {};
     fn->vectorcall = function_vectorcall;
-    fn->spec = &callable;
-    fn->positional = static_cast<Py_ssize_t>(spec.param_count());
-    fn->required = static_cast<Py_ssize_t>(spec.required_count());
+    fn->entry = &callable;
+    fn->positional = static_cast<Py_ssize_t>(signature.param_count());
+    fn->required = static_cast<Py_ssize_t>(signature.required_count());
     fn->name = fn->qualname = fn->defaults = fn->doc = fn->traceback_code = nullptr;
     Ref owner = Ref::steal(reinterpret_cast<PyObject*>(fn));
-    fn->name = PyUnicode_InternFromString(spec.name);
-    std::string qualname = spec.owner ? std::string(spec.owner) + "." + spec.name : spec.name;
+    fn->name = PyUnicode_InternFromString(signature.name);
+    std::string qualname = signature.owner ? std::string(signature.owner) + "." + signature.name : signature.name;
     fn->qualname = PyUnicode_FromString(qualname.c_str());
-    fn->defaults = make_defaults(spec).release();
-    fn->doc = spec.doc ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None);
+    fn->defaults = make_defaults(signature).release();
+    fn->doc = signature.doc ? PyUnicode_FromString(signature.doc) : Py_NewRef(Py_None);
     if (!fn->name || !fn->qualname || !fn->defaults || !fn->doc) return {};
     return owner;
 }

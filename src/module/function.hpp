@@ -11,7 +11,7 @@ namespace brx {
 struct Function {
     PyObject_HEAD
     vectorcallfunc vectorcall;
-    const Spec* spec;
+    const CallableEntry* entry;
     PyObject* name;       // __name__
     PyObject* qualname;   // __qualname__
     PyObject* defaults;   // tuple of trailing defaults, or None
@@ -24,8 +24,8 @@ struct Function {
 extern PyTypeObject* FunctionType;
 
 bool ready_function_type();
-// A new function object for `spec`, or null with an exception set.
-Ref make_function(const Spec& spec);
+// A new function object for the table row `callable`, or null with an exception set.
+Ref make_function(const CallableEntry& callable);
 
 // The arguments of one call after binding. All pointers are borrowed from the
 // caller's stack, except the surplus-keyword dict, which binding creates.
@@ -52,7 +52,7 @@ private:
 // star parameters. Returns false (nothing set) when the call is not of that
 // shape, so the general binding must run.
 inline bool bind_positional(const Function& fn, PyObject* const* args, Py_ssize_t nargs, Args& out) {
-    if (nargs < fn.required || nargs > fn.positional || fn.spec->signature.star) return false;
+    if (nargs < fn.required || nargs > fn.positional || fn.entry->signature.star) return false;
     out.function_ = &fn;
     // A fall-through copy: a loop here becomes a library call to memcpy.
     static_assert(kMaxParams == 7);
@@ -107,13 +107,13 @@ Ref run_bound(const Args& args) {
 
 // The table row of the callable declared by `S` and run by `F`.
 template <const Signature& S, Ref (*F)(Bound<S>)>
-constexpr Spec callable() {
-    return Spec{S, &run_bound<S, F>};
+constexpr CallableEntry callable() {
+    return CallableEntry{S, &run_bound<S, F>};
 }
 
 // Whether `obj` is the module's own function declared by `signature`.
 inline bool is_function_of(PyObject* obj, const Signature& signature) {
-    return Py_TYPE(obj) == FunctionType && &reinterpret_cast<Function*>(obj)->spec->signature == &signature;
+    return Py_TYPE(obj) == FunctionType && &reinterpret_cast<Function*>(obj)->entry->signature == &signature;
 }
 
 // Binds a vectorcall's arguments to the declared parameters; false with the

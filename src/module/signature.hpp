@@ -34,7 +34,7 @@ inline constexpr Default kNone = Default::None;
 enum class Kind : std::uint8_t { Method, Static, Function };
 
 namespace detail {
-constexpr bool same_text(const char* a, const char* b) {
+constexpr bool same_name(const char* a, const char* b) {
     while (*a && *a == *b) ++a, ++b;
     return *a == *b;
 }
@@ -65,18 +65,18 @@ struct Signature {
     // The position of the parameter `name`, or kMaxParams.
     constexpr std::size_t index_of(const char* name) const {
         for (std::size_t i = 0; i < param_count(); ++i)
-            if (detail::same_text(params[i].name, name)) return i;
+            if (detail::same_name(params[i].name, name)) return i;
         return kMaxParams;
     }
 };
 
 // One row of the callable table: a signature and the body that runs it.
-struct Spec {
+struct CallableEntry {
     const Signature& signature;
     Body body;
 };
 
 // The table of every callable, in class-namespace order (callables.cpp).
-std::span<const Spec> all_specs();
+std::span<const CallableEntry> all_callables();
 
 }  // namespace brx

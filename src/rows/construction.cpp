@@ -1,7 +1,7 @@
 // Building a row object: positional values paired with COLUMN_NAMES, keyword
 // values for columns or plain attributes, defaults for columns still missing.
 // This runs once per fetched row of every table load, so the common shapes
-// (a list of names, a dict of descriptors) take a path without temporaries.
+// (a list of names, a dict of column settings) take a path without temporaries.
 #include "rows/class_snapshot.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
@@ -66,8 +66,8 @@ Ref own_default(PyObject* self, PyObject* name) {
     const int described = contains_key(attributes.get(), name);
     if (described < 0) return {};
     if (described) {
-        Ref descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
-        return descriptor ? get_attr(descriptor.get(), py::default_()) : Ref();
+        Ref settings = Ref::steal(PyObject_GetItem(attributes.get(), name));
+        return settings ? get_attr(settings.get(), py::default_()) : Ref();
     }
     Ref multi_foreign = get_attr(self, py::MULTI_FOREIGN_ATTR());
     if (!multi_foreign) return {};
@@ -76,16 +76,16 @@ Ref own_default(PyObject* self, PyObject* name) {
     return is_list_attr ? Ref::steal(PyDict_New()) : none();
 }
 
-// Reading a descriptor's default can only fail when it has none: then the
+// Reading a column setting's default can only fail when it has none: then the
 // full default pass runs and reports it.
-// The dict and each descriptor are held: reading `default` may run code
+// The dict and each column setting are held: reading `default` may run code
 // (a property) that replaces or changes them.
-bool every_descriptor_has_default(PyObject* attributes) {
+bool every_setting_has_default(PyObject* attributes) {
     Ref dict = Ref::borrow(attributes);
     Py_ssize_t pos = 0;
-    PyObject *key, *descriptor;
-    while (PyDict_Next(dict.get(), &pos, &key, &descriptor)) {
-        Ref held = Ref::borrow(descriptor);
+    PyObject *key, *settings;
+    while (PyDict_Next(dict.get(), &pos, &key, &settings)) {
+        Ref held = Ref::borrow(settings);
         Ref value;
         if (!lookup_attribute(held.get(), py::default_(), value)) return false;
     }
@@ -93,7 +93,7 @@ bool every_descriptor_has_default(PyObject* attributes) {
 }
 
 // True when the class keeps the module's own default rule over plain dicts
-// and every descriptor has a default: then computing the default of a column
+// and every column setting has a default: then computing the default of a column
 // that already has a value can neither fail nor have an effect, so it may be
 // skipped. Classes with their own attribute access always get the full pass.
 bool present_columns_need_no_default(PyObject* self) {
@@ -103,7 +103,7 @@ bool present_columns_need_no_default(PyObject* self) {
         return snapshot.runs_own_get_default && snapshot.column_attributes &&
                PyDict_CheckExact(snapshot.column_attributes) && snapshot.multi_foreign_attr &&
                PyDict_CheckExact(snapshot.multi_foreign_attr) &&
-               every_descriptor_has_default(snapshot.column_attributes);
+               every_setting_has_default(snapshot.column_attributes);
     }
     if (!runs_own(self, py::row_get_default(), sig::table_get_default)) return false;
     Ref attributes = get_attr(self, py::COLUMN_ATTRIBUTES());
@@ -113,7 +113,7 @@ bool present_columns_need_no_default(PyObject* self) {
         return false;
     }
     return PyDict_CheckExact(attributes.get()) && PyDict_CheckExact(multi_foreign.get()) &&
-           every_descriptor_has_default(attributes.get());
+           every_setting_has_default(attributes.get());
 }
 
 bool set_default(PyObject* self, PyObject* store, PyObject* column, bool own, bool skip_present) {

@@ -3,7 +3,7 @@
 // itself keeps its identifier and values.
 #include "connections/guard_block.hpp"
 #include "rows/graph_transaction.hpp"
-#include "rows/row_access.hpp"
+#include "rows/row_pool.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/python_names.hpp"

@@ -1,11 +1,11 @@
 // FillForeign: resolves every foreign key of a row object and loads its absent
-// multi-foreign list attributes, all on one guarded connection (foreign keys
+// multi-foreign attributes, all on one guarded connection (foreign keys
 // included), recursing into every row reached when `deep` is true.
 #include "connections/guard_block.hpp"
 #include "rows/fill_trail.hpp"
 #include "rows/foreign_lookup.hpp"
 #include "rows/multi_foreign_rows.hpp"
-#include "rows/row_access.hpp"
+#include "rows/row_pool.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
@@ -42,10 +42,10 @@ struct Fill {
     }
 
     // The rows of the other table whose `foreign_name` column holds this row's id.
-    Ref load_rows(PyObject* descriptor) const {
-        Ref foreign_name = get_attr(descriptor, py::foreign_name());
-        Ref table = foreign_name ? get_attr(descriptor, py::foreign_attr_table()) : Ref();
-        Ref row_class = table ? get_attr(descriptor, py::_class()) : Ref();
+    Ref read_members(PyObject* settings) const {
+        Ref foreign_name = get_attr(settings, py::foreign_name());
+        Ref table = foreign_name ? get_attr(settings, py::foreign_attr_table()) : Ref();
+        Ref row_class = table ? get_attr(settings, py::_class()) : Ref();
         Ref id = row_class ? Ref::steal(PyObject_GetItem(self, py::id())) : Ref();
         if (!id) return {};
         Ref query = select_by_column_text(table.get(), foreign_name.get(), id.get());
@@ -61,12 +61,12 @@ struct Fill {
         return read ? std::move(rows) : Ref();
     }
 
-    bool fill_list_attribute(PyObject* attr_name, PyObject* descriptor) const {
+    bool fill_multi_foreign(PyObject* attr_name, PyObject* settings) const {
         Ref objs;
         const int present = lookup_attribute(self, attr_name, objs);
         if (present < 0) return false;
         if (!present) {
-            objs = load_rows(descriptor);
+            objs = read_members(settings);
             if (!objs || PyObject_SetAttr(self, attr_name, objs.get()) < 0) return false;
         }
         const int recurse = truth(deep);
@@ -76,9 +76,9 @@ struct Fill {
         });
     }
 
-    bool load_list_attributes() const {
-        return each_multi_foreign(self, [&](PyObject* attr_name, PyObject* descriptor) {
-            return fill_list_attribute(attr_name, descriptor);
+    bool load_multi_foreign() const {
+        return each_multi_foreign(self, [&](PyObject* attr_name, PyObject* settings) {
+            return fill_multi_foreign(attr_name, settings);
         });
     }
 };
@@ -95,7 +95,7 @@ Ref table_fill_foreign(Bound<sig::table_fill_foreign> args) {
     if (trail.already_filling()) return none();
     return with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {
         const Fill fill{self, args.get<"deep">(), cnx, args.get<"pool">()};
-        if (!fill.resolve_foreign_keys() || !fill.load_list_attributes()) return {};
+        if (!fill.resolve_foreign_keys() || !fill.load_multi_foreign()) return {};
         return none();
     });
 }

@@ -8,8 +8,11 @@
 // are filled as they are made, since nobody else can see them before the end.
 #include "connections/guard_block.hpp"
 #include "module/module_state.hpp"
+#include "rows/foreign_flag.hpp"
 #include "rows/foreign_lookup.hpp"
+#include "rows/item_meaning.hpp"
 #include "rows/row_access.hpp"
+#include "rows/row_pool.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
@@ -130,31 +133,28 @@ bool read_rows(PyObject* cnx, PyObject* statement, PyObject* table, PyObject* ro
     });
 }
 
-// What a step names on a class: a foreign-key column or a multi-foreign
-// attribute. Anything else raises KeyError.
-enum class StepKind { Failed, ForeignKey, List };
+// What a step names on a class, by the rules of item read (attribute rule
+// aside: no row is at hand): a foreign-key column or a multi-foreign
+// attribute, with its settings. Anything else raises KeyError.
+enum class StepKind { Failed, ForeignKey, MultiForeign };
 
-StepKind step_kind(PyObject* cls, PyObject* name, Ref& descriptor) {
-    Ref column_names = get_attr(cls, py::COLUMN_NAMES());
-    if (!column_names) return StepKind::Failed;
-    const int is_column = contains_name(column_names.get(), name);
-    if (is_column < 0) return StepKind::Failed;
-    if (is_column) {
+StepKind step_kind(PyObject* cls, PyObject* name, Ref& settings) {
+    const Declared declared = declared_as(
+        name, [&] { return get_attr(cls, py::COLUMN_NAMES()); },
+        [&](PyObject* attribute) { return get_attr(cls, attribute); });
+    if (declared == Declared::Failed) return StepKind::Failed;
+    if (declared == Declared::Column) {
         Ref attributes = get_attr(cls, py::COLUMN_ATTRIBUTES());
         const int foreign = attributes ? foreign_flag_in(attributes.get(), name) : -1;
         if (foreign < 0) return StepKind::Failed;
         if (foreign) {
-            descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
-            return descriptor ? StepKind::ForeignKey : StepKind::Failed;
+            settings = Ref::steal(PyObject_GetItem(attributes.get(), name));
+            return settings ? StepKind::ForeignKey : StepKind::Failed;
         }
-    } else {
+    } else if (declared == Declared::MultiForeign) {
         Ref multi_foreign = get_attr(cls, py::MULTI_FOREIGN_ATTR());
-        const int is_list = multi_foreign ? contains_key(multi_foreign.get(), name) : -1;
-        if (is_list < 0) return StepKind::Failed;
-        if (is_list) {
-            descriptor = Ref::steal(PyObject_GetItem(multi_foreign.get(), name));
-            return descriptor ? StepKind::List : StepKind::Failed;
-        }
+        settings = multi_foreign ? Ref::steal(PyObject_GetItem(multi_foreign.get(), name)) : Ref();
+        return settings ? StepKind::MultiForeign : StepKind::Failed;
     }
     Ref class_name = get_attr(cls, py::dunder_name());
     if (!class_name) return StepKind::Failed;
@@ -169,11 +169,11 @@ StepKind step_kind(PyObject* cls, PyObject* name, Ref& descriptor) {
 // multi-foreign attribute's _class, as far as those are row classes.
 bool check_steps(PyObject* cls, const Step& step, PyObject* table_base) {
     for (const auto& next : step.below) {
-        Ref descriptor;
-        const StepKind kind = step_kind(cls, next->name.get(), descriptor);
+        Ref settings;
+        const StepKind kind = step_kind(cls, next->name.get(), settings);
         if (kind == StepKind::Failed) return false;
         if (next->below.empty()) continue;
-        Ref target = get_attr(descriptor.get(), kind == StepKind::ForeignKey ? py::foreignClass() : py::_class());
+        Ref target = get_attr(settings.get(), kind == StepKind::ForeignKey ? py::foreignClass() : py::_class());
         if (!target) return false;
         if (!PyType_Check(target.get())) continue;
         const int is_row_class = PyObject_IsSubclass(target.get(), table_base);
@@ -326,18 +326,18 @@ private:
     }
 
     bool take_step(PyObject* name, const std::vector<Ref>& objects, std::vector<Ref>& reached) {
-        Groups keys, lists;
-        std::vector<Ref> descriptors;
+        Groups keys, multi_foreign;
+        std::vector<Ref> multi_foreign_settings;
         for (auto& [cls, rows] : by_class(objects)) {
-            Ref descriptor;
-            const StepKind kind = step_kind(cls, name, descriptor);
+            Ref settings;
+            const StepKind kind = step_kind(cls, name, settings);
             if (kind == StepKind::Failed) return false;
-            (kind == StepKind::ForeignKey ? keys : lists).emplace_back(cls, std::move(rows));
-            if (kind == StepKind::List) descriptors.push_back(std::move(descriptor));
+            (kind == StepKind::ForeignKey ? keys : multi_foreign).emplace_back(cls, std::move(rows));
+            if (kind == StepKind::MultiForeign) multi_foreign_settings.push_back(std::move(settings));
         }
         if (!keys.empty() && !follow_keys(name, keys, reached)) return false;
-        for (std::size_t i = 0; i < lists.size(); ++i)
-            if (!load_lists(name, descriptors[i].get(), lists[i].second, reached)) return false;
+        for (std::size_t i = 0; i < multi_foreign.size(); ++i)
+            if (!load_multi_foreign(name, multi_foreign_settings[i].get(), multi_foreign[i].second, reached)) return false;
         return true;
     }
 
@@ -360,18 +360,17 @@ private:
                     if (!reach(held->second.get(), reached)) return false;
                     continue;
                 }
-                Ref store = column_store(row);
-                if (!store) return false;
                 Ref id, cache;
-                const ForeignRead read = foreign_read(row, name, store.get(), id, cache);
+                const ForeignRead read = foreign_read(row, name, id, cache);
                 if (read == ForeignRead::Failed) return false;
                 if (read == ForeignRead::AsStored) {
                     Ref value = Ref::steal(PyObject_GetItem(row, name));
                     if (!value || !reach(value.get(), reached)) return false;
                     continue;
                 }
+                Ref store = column_store(row);
                 Ref table, row_class;
-                if (!foreign_target(row, name, table, row_class)) return false;
+                if (!store || !foreign_target(row, name, table, row_class)) return false;
                 if (read == ForeignRead::Cache) {
                     // As item read: the cache's Select, on the cache's own terms.
                     Ref value = call_method(cache.get(), py::Select(), {id.get(), table.get(), row_class.get()});
@@ -445,10 +444,10 @@ private:
     // A multi-foreign attribute step: the children of every row of one class
     // that does not hold the attribute yet, read with one statement (rows of
     // several classes at one step: one statement per class).
-    bool load_lists(PyObject* name, PyObject* descriptor, const std::vector<PyObject*>& rows, std::vector<Ref>& reached) {
-        Ref foreign_name = get_attr(descriptor, py::foreign_name());
-        Ref table = foreign_name ? get_attr(descriptor, py::foreign_attr_table()) : Ref();
-        Ref row_class = table ? get_attr(descriptor, py::_class()) : Ref();
+    bool load_multi_foreign(PyObject* name, PyObject* settings, const std::vector<PyObject*>& rows, std::vector<Ref>& reached) {
+        Ref foreign_name = get_attr(settings, py::foreign_name());
+        Ref table = foreign_name ? get_attr(settings, py::foreign_attr_table()) : Ref();
+        Ref row_class = table ? get_attr(settings, py::_class()) : Ref();
         if (!row_class) return false;
         if (PyUnicode_CheckExact(foreign_name.get())) {
             PyObject* interned = foreign_name.release();

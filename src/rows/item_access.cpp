@@ -1,9 +1,10 @@
-// Item access on row objects: row[name] reads an attribute, a column (with a
-// foreign key resolved to its row object on first read) or a multi-foreign
-// list attribute; row[name] = value writes a column or an attribute.
-#include "module/module_state.hpp"
+// Item access on row objects: row[name] reads what item_meaning() says it
+// names (an attribute, a column, with a foreign key resolved to its row object
+// on first read, or a multi-foreign attribute, loaded on first read);
+// row[name] = value writes a column or an attribute.
+#include "rows/foreign_lookup.hpp"
+#include "rows/item_meaning.hpp"
 #include "rows/item_slot.hpp"
-#include "rows/plain_read.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
 #include "support/calls.hpp"
@@ -13,52 +14,11 @@
 namespace brx {
 namespace {
 
-// Looks the referenced row up (through the class's cache when it has one) and
-// keeps the row object in place of the identifier.
-Ref resolve_foreign_key(PyObject* self, PyObject* name, PyObject* id) {
-    Ref table, row_class;
-    if (!foreign_target(self, name, table, row_class)) return {};
+// Item read's own lookup of a stored identifier: through the class's cache
+// when it has one, else on a connection of the row's own pool.
+Ref read_foreign_key(PyObject* self, PyObject* name, PyObject* id) {
     Ref cache = get_attr(self, py::CACHE());
-    if (!cache) return {};
-    Ref value;
-    if (cache.get() == Py_None) {
-        // The row's own pool, so a class bound to another database reads
-        // its referenced rows from that database.
-        Ref pool = row_pool(self, Py_None);
-        if (!pool) return {};
-        Ref guard_class = global(py::CNXGuard());
-        if (!guard_class) return {};
-        value = call_method(guard_class.get(), py::Select(), {id, table.get(), row_class.get(), Py_None, pool.get()});
-    } else {
-        value = call_method(cache.get(), py::Select(), {id, table.get(), row_class.get()});
-    }
-    if (!value) return {};
-    // The lookup ran Python code and reached the server: store into the
-    // column store the row holds now.
-    Ref store = column_store(self);
-    if (!store || PyObject_SetItem(store.get(), name, value.get()) < 0) return {};
-    return value;
-}
-
-Ref read_column(const RowView& row, PyObject* name) {
-    PyObject* self = row.self();
-    Ref store = row.column_store();
-    if (!store) return {};
-    Ref value;
-    if (PyDict_CheckExact(store.get())) {
-        value = Ref::borrow(PyDict_GetItemWithError(store.get(), name));
-        if (!value) {
-            if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, name);
-            return {};
-        }
-    } else {
-        value = Ref::steal(PyObject_GetItem(store.get(), name));
-        if (!value) return {};
-    }
-    const int foreign = is_foreign_key(row, name);
-    if (foreign < 0) return {};
-    if (foreign && PyLong_Check(value.get())) return resolve_foreign_key(self, name, value.get());
-    return value;
+    return cache ? resolve_foreign(self, name, id, cache.get(), nullptr) : Ref();
 }
 
 Ref read_multi_foreign(PyObject* self, PyObject* name) {
@@ -83,30 +43,15 @@ Ref table_getitem(Bound<sig::table_getitem> args) {
     PyObject* name = args.get<"name">();
     adopt_direct_item_slot(self, args.function());
     Ref value;
-    switch (read_plain_column(self, name, value)) {
-        case PlainRead::Value: return value;
-        case PlainRead::ForeignKey: return resolve_foreign_key(self, name, value.get());
-        case PlainRead::Failed: return {};
-        case PlainRead::NotPlain: break;
+    switch (item_meaning(self, name, value)) {
+        case ItemMeaning::Attribute:
+        case ItemMeaning::Value: return value;
+        case ItemMeaning::ForeignKey: return read_foreign_key(self, name, value.get());
+        case ItemMeaning::MultiForeign: return read_multi_foreign(self, name);
+        case ItemMeaning::Missing: return no_such_item(self, name);
+        case ItemMeaning::Failed: break;
     }
-    const RowView row(self, name);
-    Ref attribute;
-    const int has_attribute = row.find(name, attribute);
-    if (has_attribute < 0) return {};
-    if (has_attribute) return attribute;
-
-    Ref column_names = row.column_names();
-    if (!column_names) return {};
-    const int is_column = contains_name(column_names.get(), name);
-    if (is_column < 0) return {};
-    if (is_column) return read_column(row, name);
-
-    Ref multi_foreign = row.get_attr(py::MULTI_FOREIGN_ATTR());
-    if (!multi_foreign) return {};
-    const int is_list_attr = PySequence_Contains(multi_foreign.get(), name);
-    if (is_list_attr < 0) return {};
-    if (is_list_attr) return read_multi_foreign(self, name);
-    return no_such_item(self, name);
+    return {};
 }
 
 Ref table_setitem(Bound<sig::table_setitem> args) {

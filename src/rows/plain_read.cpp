@@ -1,6 +1,13 @@
-#include "rows/plain_read.hpp"
+// The fast case of item_meaning(): an exact str name of a plain column, found
+// in COLUMN_NAMES by identity, on a row object that holds nothing but its
+// column store, whose class keeps the generic attribute protocol and the
+// module's own foreign-key rule. Everything else, and everything this path
+// cannot be sure of before a lookup may run Python code, is left to the
+// general rules.
+#include "rows/item_meaning.hpp"
 
 #include "rows/class_snapshot.hpp"
+#include "rows/foreign_flag.hpp"
 #include "rows/row_access.hpp"
 #include "support/names.hpp"
 #include "support/python_internals.hpp"
@@ -39,19 +46,19 @@ PyObject* sole_store(PyObject* dict) {
 
 }  // namespace
 
-PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
-    if (!internals::kFastPaths) return PlainRead::NotPlain;
+std::optional<ItemMeaning> plain_item_meaning(PyObject* self, PyObject* name, Ref& out) {
+    if (!internals::kFastPaths) return std::nullopt;
     PyTypeObject* type = Py_TYPE(self);
-    if (!PyUnicode_CheckExact(name) || type->tp_getattro != PyObject_GenericGetAttr) return PlainRead::NotPlain;
+    if (!PyUnicode_CheckExact(name) || type->tp_getattro != PyObject_GenericGetAttr) return std::nullopt;
     PyObject* dict = internals::instance_dict(self);
-    if (!dict || !PyDict_CheckExact(dict) || PyDict_GET_SIZE(dict) != 1) return PlainRead::NotPlain;
+    if (!dict || !PyDict_CheckExact(dict) || PyDict_GET_SIZE(dict) != 1) return std::nullopt;
     const ClassSnapshot* snapshot = current_snapshot(type);
     if (!snapshot || snapshot->shadows_store || !snapshot->runs_own_is_foreign_key || !snapshot->column_names ||
         !snapshot->column_attributes || !PyDict_CheckExact(snapshot->column_attributes))
-        return PlainRead::NotPlain;
+        return std::nullopt;
     // The attribute rule comes first: a class attribute of that name wins.
     if (internals::type_lookup(type, name) || !listed_by_identity(snapshot->column_names, name) || names_the_store(name))
-        return PlainRead::NotPlain;
+        return std::nullopt;
 
     // From here on lookups may run Python code: hold what they use.
     const unsigned int version = snapshot->version;
@@ -60,12 +67,12 @@ PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
     Ref store = Ref::borrow(sole_store(dict));
     if (!store || !PyDict_CheckExact(store.get())) {
         if (PyErr_Occurred()) PyErr_Clear();
-        return PlainRead::NotPlain;  // only the lookup of the store was made: nothing to undo
+        return std::nullopt;  // only the lookup of the store was made: nothing to undo
     }
     Ref value = Ref::borrow(PyDict_GetItemWithError(store.get(), name));
     if (!value) {
         if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, name);
-        return PlainRead::Failed;
+        return ItemMeaning::Failed;
     }
     // The foreign-key rule, from the class as it is now: the snapshot's
     // settings only while the class and the instance are still as found.
@@ -74,10 +81,10 @@ PlainRead read_plain_column(PyObject* self, PyObject* name, Ref& out) {
     out = std::move(value);
     // Only a stored int is ever looked up, so the module's own rule need not
     // be asked about anything else (a resolved key, a plain value).
-    if (unchanged && !PyLong_Check(out.get())) return PlainRead::Value;
+    if (unchanged && !PyLong_Check(out.get())) return ItemMeaning::Value;
     const int foreign = unchanged ? foreign_flag_in(attributes.get(), name) : is_foreign_key(RowView(self), name);
-    if (foreign < 0) return PlainRead::Failed;
-    return foreign && PyLong_Check(out.get()) ? PlainRead::ForeignKey : PlainRead::Value;
+    if (foreign < 0) return ItemMeaning::Failed;
+    return foreign && PyLong_Check(out.get()) ? ItemMeaning::ForeignKey : ItemMeaning::Value;
 }
 
 }  // namespace brx

@@ -124,41 +124,4 @@ bool RowView::runs_own(PyObject* name, const Signature& signature) const {
 
 Ref column_store(PyObject* self) { return Ref::steal(PyObject_GetAttr(self, py::row_column_values())); }
 
-int foreign_flag_in(PyObject* attributes, PyObject* name) {
-    Ref descriptor;
-    if (PyDict_CheckExact(attributes)) {
-        descriptor = Ref::borrow(PyDict_GetItemWithError(attributes, name));
-        if (!descriptor) return PyErr_Occurred() ? -1 : 0;
-    } else {
-        const int present = PySequence_Contains(attributes, name);
-        if (present <= 0) return present;
-        descriptor = Ref::steal(PyObject_GetItem(attributes, name));
-        if (!descriptor) return -1;
-    }
-    Ref flag = get_own_attr(descriptor.get(), py::isForeignKey());
-    return flag ? truth(flag.get()) : -1;
-}
-
-int is_foreign_key(const RowView& row, PyObject* name) {
-    if (row.runs_own_is_foreign_key()) {
-        Ref attributes = row.column_attributes();
-        return attributes ? foreign_flag_in(attributes.get(), name) : -1;
-    }
-    Ref flag = call_method(row.self(), py::row_is_foreign_key(), {name});
-    return flag ? truth(flag.get()) : -1;
-}
-
-bool foreign_target(PyObject* self, PyObject* name, Ref& table, Ref& row_class) {
-    Ref attributes = get_attr(self, py::COLUMN_ATTRIBUTES());
-    if (!attributes) return false;
-    Ref attribute = Ref::steal(PyObject_GetItem(attributes.get(), name));
-    if (!attribute) return false;
-    table = get_attr(attribute.get(), py::foreignTableName());
-    if (!table) return false;
-    row_class = get_attr(attribute.get(), py::foreignClass());
-    return static_cast<bool>(row_class);
-}
-
-Ref row_pool(PyObject* self, PyObject* pool) { return call_method(self, py::row_get_pool(), {pool}); }
-
 }  // namespace brx

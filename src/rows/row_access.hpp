@@ -1,10 +1,11 @@
-// Shared reads of a row object's class configuration and column store, with
+// Reads of a row object's class configuration and column store, with
 // fast paths for the common case (plain dicts and lists, methods not
 // overridden) that keep the answers of the generic attribute protocol.
 #pragma once
 
 #include "module/function.hpp"
 #include "rows/class_snapshot.hpp"
+#include "rows/row_pool.hpp"  // for rows/update.cpp, until it includes it itself
 #include "support/ref.hpp"
 
 namespace brx {
@@ -73,20 +74,5 @@ private:
     // other instance lookup is known to miss without asking the dict.
     bool only_store_ = false;
 };
-
-// The body of _TableBase__is_foreign_key over the given COLUMN_ATTRIBUTES:
-// `name in attributes` and then that descriptor's isForeignKey, as a truth
-// value: 1, 0 or -1.
-int foreign_flag_in(PyObject* attributes, PyObject* name);
-
-// `self._TableBase__is_foreign_key(name)` as a truth value: 1, 0 or -1.
-int is_foreign_key(const RowView& row, PyObject* name);
-
-// The table and row class that foreign-key column `name` points at:
-// COLUMN_ATTRIBUTES[name].foreignTableName and .foreignClass.
-bool foreign_target(PyObject* self, PyObject* name, Ref& table, Ref& row_class);
-
-// `self._TableBase__get_pool(pool)`
-Ref row_pool(PyObject* self, PyObject* pool);
 
 }  // namespace brx

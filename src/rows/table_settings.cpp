@@ -1,5 +1,5 @@
 // The private helpers of TableBase that read the class configuration.
-#include "rows/row_access.hpp"
+#include "rows/foreign_flag.hpp"
 #include "rows/row_methods.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
@@ -8,23 +8,17 @@
 namespace brx {
 namespace {
 
-// `name in COLUMN_ATTRIBUTES and COLUMN_ATTRIBUTES[name].isForeignKey`, with
-// the flag returned as it is stored.
-Ref foreign_flag(PyObject* self, PyObject* name) {
+// The flag of column `name` of `self`, as it is stored.
+Ref flag_of(PyObject* self, PyObject* name) {
     Ref attributes = get_attr(self, py::COLUMN_ATTRIBUTES());
-    if (!attributes) return {};
-    const int described = contains_key(attributes.get(), name);
-    if (described < 0) return {};
-    if (!described) return Ref::borrow(Py_False);
-    Ref descriptor = Ref::steal(PyObject_GetItem(attributes.get(), name));
-    return descriptor ? get_attr(descriptor.get(), py::isForeignKey()) : Ref();
+    return attributes ? foreign_flag(attributes.get(), name) : Ref();
 }
 
 }  // namespace
 
-Ref table_is_foreign(Bound<sig::table_is_foreign> args) { return foreign_flag(args.get<"self">(), args.get<"name">()); }
+Ref table_is_foreign(Bound<sig::table_is_foreign> args) { return flag_of(args.get<"self">(), args.get<"name">()); }
 
-Ref table_is_foreign_key(Bound<sig::table_is_foreign_key> args) { return foreign_flag(args.get<"self">(), args.get<"name">()); }
+Ref table_is_foreign_key(Bound<sig::table_is_foreign_key> args) { return flag_of(args.get<"self">(), args.get<"name">()); }
 
 Ref table_get_pool(Bound<sig::table_get_pool> args) { return pool_or_default(args.get<"pool">(), args.get<"self">(), py::POOL()); }
 
@@ -36,8 +30,8 @@ Ref table_get_foreigns(Bound<sig::table_get_foreigns> args) {
     if (!items || !foreigns) return {};
     const bool done = each_item(items.get(), [&](PyObject* item) {
         Ref key = Ref::steal(PySequence_GetItem(item, 0));
-        Ref descriptor = key ? Ref::steal(PySequence_GetItem(item, 1)) : Ref();
-        Ref flag = descriptor ? get_attr(descriptor.get(), py::isForeignKey()) : Ref();
+        Ref settings = key ? Ref::steal(PySequence_GetItem(item, 1)) : Ref();
+        Ref flag = settings ? get_attr(settings.get(), py::isForeignKey()) : Ref();
         if (!flag) return false;
         const int foreign = truth(flag.get());
         return foreign == 0 || (foreign > 0 && PyList_Append(foreigns.get(), key.get()) == 0);

@@ -14,7 +14,7 @@ Ref call_method(PyObject* obj, PyObject* name, std::initializer_list<PyObject*> 
 // obj.name
 inline Ref get_attr(PyObject* obj, PyObject* name) { return Ref::steal(PyObject_GetAttr(obj, name)); }
 // obj.name for an attribute normally held in the object's own dict (a
-// descriptor's fields, a cache's state): read there directly when the type
+// ColumnAttribute's fields, a cache's state): read there directly when the type
 // keeps the generic protocol and has no class attribute of that name, which
 // is what the generic lookup would find too; anything else takes it.
 Ref get_own_attr(PyObject* obj, PyObject* name);

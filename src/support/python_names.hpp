@@ -39,7 +39,7 @@ inline PyObject* MULTI_FOREIGN_ATTR() { return "MULTI_FOREIGN_ATTR"_id; }
 inline PyObject* POOL() { return "POOL"_id; }
 inline PyObject* TABLE_NAME() { return "TABLE_NAME"_id; }
 
-// Attributes of the descriptors ColumnAttribute and MultiForeignAttr.
+// Attributes of the settings objects ColumnAttribute and MultiForeignAttr.
 inline PyObject* _class() { return "_class"_id; }
 inline PyObject* attr_name() { return "attr_name"_id; }
 inline PyObject* default_() { return "default"_id; }

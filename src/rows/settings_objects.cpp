@@ -1,5 +1,5 @@
 // ColumnAttribute and MultiForeignAttr: plain attribute holders that describe
-// columns and list attributes of row classes.
+// columns and multi-foreign attributes of row classes (settings objects).
 #include "rows/row_methods.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
