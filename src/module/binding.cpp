@@ -16,7 +16,7 @@ void raise_count_error(const Function& fn, bool too_few, Py_ssize_t given) {
     const bool exact = required == positional && signature.star == nullptr;
     const char* wording = exact ? "exactly" : (too_few ? "at least" : "at most");
     const Py_ssize_t bound = (exact || !too_few) ? positional : required;
-    const char* hint = too_few || !spec.surplus_hint ? "" : spec.surplus_hint;
+    const char* hint = too_few || !signature.surplus_hint ? "" : signature.surplus_hint;
     PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)%s%s",
                  PyUnicode_AsUTF8(fn.name), wording, bound, bound == 1 ? "" : "s", given, *hint ? ": " : "", hint);
 }
