@@ -2,54 +2,32 @@
 staff member's boss, a store's manager), a key to its own table (staff.boss_id), a reference cycle between
 two tables (a store's manager works at the store), a link table (film_actors) and a three-level chain
 (rental -> inventory -> film -> language)."""
-from brx_sql import ColumnAttribute, MultiForeignAttr, TableBase
+from brx_sql import MultiForeignAttr, TableBase
+from tables import key
 
-
-def key(column, table, cls):
-    return ColumnAttribute(column, None, True, table, cls)
-
-
-def table(name, table_name, columns):
-    return type(name, (TableBase,), {"TABLE_NAME": table_name, "COLUMN_NAMES": ["id"] + columns,
-                                     "COLUMN_ATTRIBUTES": {}, "MULTI_FOREIGN_ATTR": {}})
-
-
-Language = table("Language", "languages", ["name"])
-Actor = table("Actor", "actors", ["name"])
-Film = table("Film", "films", ["title", "language_id", "original_language_id"])
-FilmActor = table("FilmActor", "film_actors", ["film_id", "actor_id"])
-Store = table("Store", "stores", ["name", "manager_id"])
-Staff = table("Staff", "staff", ["name", "store_id", "boss_id"])
-Inventory = table("Inventory", "inventory", ["film_id", "store_id"])
-Rental = table("Rental", "rentals", ["inventory_id", "staff_id"])
-Payment = table("Payment", "payments", ["rental_id", "amount"])
-
-Film.COLUMN_ATTRIBUTES = {"language_id": key("language_id", "languages", Language),
-                          "original_language_id": key("original_language_id", "languages", Language)}
-Film.MULTI_FOREIGN_ATTR = {"film_actors": MultiForeignAttr("film_actors", "film_id", "film_actors", FilmActor)}
-FilmActor.COLUMN_ATTRIBUTES = {"film_id": key("film_id", "films", Film), "actor_id": key("actor_id", "actors", Actor)}
-Store.COLUMN_ATTRIBUTES = {"manager_id": key("manager_id", "staff", Staff)}
-Store.MULTI_FOREIGN_ATTR = {"staff": MultiForeignAttr("staff", "store_id", "staff", Staff)}
-Staff.COLUMN_ATTRIBUTES = {"store_id": key("store_id", "stores", Store), "boss_id": key("boss_id", "staff", Staff)}
-Staff.MULTI_FOREIGN_ATTR = {"reports": MultiForeignAttr("reports", "boss_id", "staff", Staff)}
-Inventory.COLUMN_ATTRIBUTES = {"film_id": key("film_id", "films", Film), "store_id": key("store_id", "stores", Store)}
-Rental.COLUMN_ATTRIBUTES = {"inventory_id": key("inventory_id", "inventory", Inventory),
-                            "staff_id": key("staff_id", "staff", Staff)}
-Rental.MULTI_FOREIGN_ATTR = {"payments": MultiForeignAttr("payments", "rental_id", "payments", Payment)}
-Payment.COLUMN_ATTRIBUTES = {"rental_id": key("rental_id", "rentals", Rental)}
-
-SCHEMA = [
-    "CREATE TABLE languages (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20))",
-    "CREATE TABLE actors (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20))",
-    "CREATE TABLE films (id INT AUTO_INCREMENT PRIMARY KEY, title VARCHAR(20), language_id INT NULL,"
-    " original_language_id INT NULL)",
-    "CREATE TABLE film_actors (id INT AUTO_INCREMENT PRIMARY KEY, film_id INT, actor_id INT)",
-    "CREATE TABLE stores (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20), manager_id INT NULL)",
-    "CREATE TABLE staff (id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(20), store_id INT, boss_id INT NULL)",
-    "CREATE TABLE inventory (id INT AUTO_INCREMENT PRIMARY KEY, film_id INT, store_id INT)",
-    "CREATE TABLE rentals (id INT AUTO_INCREMENT PRIMARY KEY, inventory_id INT, staff_id INT)",
-    "CREATE TABLE payments (id INT AUTO_INCREMENT PRIMARY KEY, rental_id INT, amount INT)",
-]
+# table: (class name, its columns after "id", its foreign keys as column -> table)
+TABLES = {
+    "languages": ("Language", "name VARCHAR(20)", {}),
+    "actors": ("Actor", "name VARCHAR(20)", {}),
+    "films": ("Film", "title VARCHAR(20), language_id INT NULL, original_language_id INT NULL",
+              {"language_id": "languages", "original_language_id": "languages"}),
+    "film_actors": ("FilmActor", "film_id INT, actor_id INT", {"film_id": "films", "actor_id": "actors"}),
+    "stores": ("Store", "name VARCHAR(20), manager_id INT NULL", {"manager_id": "staff"}),
+    "staff": ("Staff", "name VARCHAR(20), store_id INT, boss_id INT NULL", {"store_id": "stores", "boss_id": "staff"}),
+    "inventory": ("Inventory", "film_id INT, store_id INT", {"film_id": "films", "store_id": "stores"}),
+    "rentals": ("Rental", "inventory_id INT, staff_id INT", {"inventory_id": "inventory", "staff_id": "staff"}),
+    "payments": ("Payment", "rental_id INT, amount INT", {"rental_id": "rentals"}),
+}
+CLASSES = {table: type(name, (TableBase,), {"TABLE_NAME": table, "MULTI_FOREIGN_ATTR": {}, "COLUMN_NAMES": ["id"] + [
+    column.split()[0] for column in columns.split(", ")]}) for table, (name, columns, _) in TABLES.items()}
+for table, (_, _, keys) in TABLES.items():
+    CLASSES[table].COLUMN_ATTRIBUTES = {c: key(c, target, CLASSES[target]) for c, target in keys.items()}
+# owner table, list attribute, the table of its rows and their key column
+for owner, attr, table, column in [("films", "film_actors", "film_actors", "film_id"),
+                                   ("stores", "staff", "staff", "store_id"), ("staff", "reports", "staff", "boss_id"),
+                                   ("rentals", "payments", "payments", "rental_id")]:
+    CLASSES[owner].MULTI_FOREIGN_ATTR = {attr: MultiForeignAttr(attr, column, table, CLASSES[table])}
+Language, Actor, Film, FilmActor, Store, Staff, Inventory, Rental, Payment = CLASSES.values()
 
 
 def values(rows):
@@ -59,8 +37,8 @@ def values(rows):
 def create(db, rentals=200):
     """The schema with its rows: 4 languages, 30 actors, 40 films, 3 stores with 9 staff, 120 inventory
     items and `rentals` rentals, each with 0 to 2 payments. Explicit ids; children inserted out of id order."""
-    for statement in SCHEMA:
-        db.run(statement)
+    for table, (_, columns, _) in TABLES.items():
+        db.run("CREATE TABLE %s (id INT AUTO_INCREMENT PRIMARY KEY, %s)" % (table, columns))
     data = {
         "languages": [(i, "lang %d" % i) for i in range(1, 5)],
         "actors": [(i, "actor %d" % i) for i in range(1, 31)],

@@ -1,7 +1,6 @@
 """The module on a three-node Galera cluster: a pool with failover settings losing its node to
 SIGKILL in the middle of a workload of row graphs, the killed node rejoining, certification
-conflicts between guards on different nodes, identifiers stepped by the cluster, and the guide's
-examples (docs/cluster.md)."""
+conflicts between guards on different nodes, and the guide's examples (docs/cluster.md)."""
 import pathlib
 import threading
 import time
@@ -10,7 +9,7 @@ import mysql.connector
 import pytest
 from mysql.connector import errorcode
 
-from brx_sql import Cache, CNXGuard
+from brx_sql import CNXGuard
 from support.doc_blocks import run_document
 from support.galera import Cluster, missing_requirements
 from support.recording import Passing
@@ -316,27 +315,6 @@ def test_certification_conflict_between_nodes_fails_one_commit(cluster_db, node_
             "pets": [("c p0 v0", "c other"), ("c p1 v0", "c other")]}
     mine.Update(pool=pool_b)                 # the unit of work again: it goes through now
     assert stored_ids(snapshot(cluster.nodes[0]), graph) == graph.ids()
-
-
-def test_identifiers_step_by_cluster_size_and_are_taken_as_given(cluster_db, node_pools):
-    cluster = cluster_db
-    pools = [node_pools(node.settings(), "pure", init_command=CAUSAL) for node in cluster.nodes]
-    graphs = [Graph("i%d" % n) for n in range(6)]
-    for number, graph in enumerate(graphs):  # three through the first node, then round robin
-        graph.person.Insert(pool=pools[max(0, number - 3) % 3])
-    tables = snapshot(cluster.nodes[0])
-    assert [stored_ids(tables, graph) for graph in graphs] == [graph.ids() for graph in graphs]
-    one_node = [graph.person["id"] for graph in graphs[:3]]
-    assert [b - a for a, b in zip(one_node, one_node[1:])] == [3, 3]  # stepped by the cluster's size
-    # Read back through another node: the same identifiers, foreign keys and multi-foreign rows.
-    cache = Cache(pools[1])
-    cache.Cache("homes", Home)
-    CNXGuard.POOL = pools[2]  # for the lazy lookups of foreign keys
-    for graph in graphs:
-        again = CNXGuard.Select(graph.person["id"], "persons", Person, pool=pools[2])
-        assert again["home_id"]["id"] == graph.person["home_id"]["id"]
-        assert sorted(ids(*again["pets"])) == sorted(ids(*graph.person.pets))  # loaded on first read
-        assert cache.Select(graph.person["home_id"]["id"], "homes")["name"] == "%s home" % graph.tag
 
 
 def test_guide_examples_run_and_the_priority_key_it_warns_of(cluster_db, pools):

@@ -65,18 +65,6 @@ def test_pool_lends_last_returned_first_and_keeps_three(pool):
     assert idle(pool) == connections[:1]
 
 
-def test_dead_idle_connection_is_replaced(pool, server, db):
-    db.run(CREATE_ITEMS)
-    with CNXGuard(None, pool) as before:
-        query(before, "INSERT INTO items (name) VALUES ('before')")
-    server.restart()
-    with CNXGuard(None, pool) as after:
-        query(after, "INSERT INTO items (name) VALUES ('after')")
-    assert after is not before and idle(pool) == [after]
-    db.cnx.reconnect()  # the read-back connection died with the server too
-    assert db.query("SELECT name FROM items ORDER BY id") == [("before",), ("after",)]
-
-
 def test_threads_sharing_one_pool(pool, db):
     db.run("CREATE TABLE hits (id INT AUTO_INCREMENT PRIMARY KEY, worker INT) ENGINE=InnoDB")
     lent, lent_lock, errors, done = set(), threading.Lock(), [], [0] * 16

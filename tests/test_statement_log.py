@@ -63,13 +63,9 @@ def test_nothing_logged_unless_enabled_for_debug(tables, pool, statements):
     assert [text for text, _ in statements()] == ["SELECT 1", "SELECT 3"]
 
 
-def test_statement_the_server_refuses_is_logged_before_it_fails(tables, pool, statements):
+def test_the_guards_commit_and_rollback_and_a_refused_statement_are_logged(tables, pool, statements):
     with pytest.raises(mysql.connector.ProgrammingError):
-        brx_sql.Execute("SELEC 1", pool=pool)
-    assert statements() == [("SELEC 1", None)]  # no transaction was open: nothing to roll back
-
-
-def test_the_guards_commit_and_rollback_are_logged(tables, pool, statements):
+        brx_sql.Execute("SELEC 1", pool=pool)  # logged before it fails; no transaction open: no ROLLBACK
     with brx_sql.CNXGuard(None, pool) as cnx:
         brx_sql.Query("SELECT * FROM homes", cnx=cnx)
     with pytest.raises(ZeroDivisionError):
@@ -78,7 +74,7 @@ def test_the_guards_commit_and_rollback_are_logged(tables, pool, statements):
             1 / 0
     with brx_sql.CNXGuard(None, pool) as cnx:  # nothing read: no transaction to end
         pass
-    assert statements() == [("SELECT * FROM homes", None), ("COMMIT", None),
+    assert statements() == [("SELEC 1", None), ("SELECT * FROM homes", None), ("COMMIT", None),
                             ("SELECT * FROM homes WHERE id = %s", (1,)), ("ROLLBACK", None)]
 
 
