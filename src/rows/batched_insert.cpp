@@ -2,6 +2,7 @@
 
 #include "module/module_state.hpp"
 #include "rows/graph_transaction.hpp"
+#include "rows/cache_entry_backup.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
