@@ -2,9 +2,11 @@
 
 #include "module/module_state.hpp"
 #include "rows/graph_transaction.hpp"
+#include "rows/cache_entry_backup.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
+#include "rows/row_pool.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
@@ -43,7 +45,7 @@ int returns_inserted_ids(PyObject* cnx) {
     return major > 10 || (major == 10 && minor >= 5);
 }
 
-// A row held for the batch, with what its INSERT needs.
+// A row collected for the batch, with what its INSERT needs.
 struct NewRow {
     Ref row;
     Ref old_id;
@@ -154,10 +156,10 @@ bool flush(Run& run, PyObject* cnx, const std::function<bool(PyObject*)>& one_ro
 // Adds `row` to the run when it can join it (the run is stored first when the
 // row starts another). 1 added, 0 not batchable, -1 on error.
 int join_run(Run& run, PyObject* row, PyObject* cnx, const std::function<bool(PyObject*)>& one_row) {
-    // A row held twice is stored by its first place; its second goes its own
+    // A row listed twice is stored by its first place; its second goes its own
     // way once the run is stored, as it would one row at a time.
-    for (const NewRow& held : run.rows)
-        if (held.row.get() == row) return 0;
+    for (const NewRow& collected : run.rows)
+        if (collected.row.get() == row) return 0;
     Ref foreigns = call_method(row, py::row_get_foreigns(), {});
     if (!foreigns) return -1;
     Ref id;
@@ -210,11 +212,11 @@ bool note_stored_row(PyObject* row, PyObject* id, PyObject* old_id, PyObject* cn
     return table && register_in_cache(cache.get(), row, table.get(), id, cnx);
 }
 
-bool store_held_rows(PyObject* owner, PyObject* foreign_name, PyObject* held, PyObject* cnx,
-                     const std::function<bool(PyObject*)>& one_row) {
+bool store_multi_foreign_rows(PyObject* owner, PyObject* foreign_name, PyObject* rows, PyObject* cnx,
+                              const std::function<bool(PyObject*)>& one_row) {
     int batching = -2;  // not asked yet
     Run run;
-    const bool walked = each_item(held, [&](PyObject* row) {
+    const bool walked = each_item(rows, [&](PyObject* row) {
         if (PyObject_SetItem(row, foreign_name, owner) < 0) return false;
         if (batching == -2) batching = returns_inserted_ids(cnx);
         if (batching < 0) return false;

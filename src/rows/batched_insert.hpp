@@ -1,5 +1,5 @@
 // The new rows of a multi-foreign list, stored in few statements. A graph
-// write would otherwise send one INSERT per held row. Where the server returns
+// write would otherwise send one INSERT per multi-foreign row. Where the server returns
 // the identifiers of a multi-row INSERT (MariaDB 10.5 and newer: RETURNING, in
 // insertion order), each run of consecutive rows that are new and need nothing
 // stored before or after them goes as one statement; every other row goes
@@ -15,10 +15,10 @@
 
 namespace brx {
 
-// For each row of `held` in order: makes its column `foreign_name` hold
+// For each row of `rows` (a multi-foreign list) in order: makes its column `foreign_name` hold
 // `owner`, then stores it, batched as above or through `one_row(row)`.
-bool store_held_rows(PyObject* owner, PyObject* foreign_name, PyObject* held, PyObject* cnx,
-                     const std::function<bool(PyObject*)>& one_row);
+bool store_multi_foreign_rows(PyObject* owner, PyObject* foreign_name, PyObject* rows, PyObject* cnx,
+                              const std::function<bool(PyObject*)>& one_row);
 
 // The values of a new row's INSERT: its own column store, or a copy of it with
 // each foreign-key column holding the identifier in `foreign_ids`.

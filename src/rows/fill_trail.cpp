@@ -4,24 +4,12 @@
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 
-#include <algorithm>
-#include <vector>
-
 namespace brx {
 namespace {
 
-struct RowKey {
-    std::string table;
-    long long id;
-    bool operator==(const RowKey&) const = default;
-};
-
-thread_local std::vector<RowKey> active_fills;
-thread_local std::vector<PyObject*> active_objects;
-
 // The row's table name and positive identifier, or false when it has none.
 // Nothing here may disturb the caller: failures are cleared.
-bool row_key(PyObject* row, RowKey& key) {
+bool row_key(PyObject* row, FillTrail::Key& key) {
     StashedError keep_caller_state;
     Ref table = Ref::steal(PyObject_GetAttr(row, py::TABLE_NAME()));
     Ref text = table ? Ref::steal(PyObject_Str(table.get())) : Ref();
@@ -39,26 +27,21 @@ bool row_key(PyObject* row, RowKey& key) {
 }  // namespace
 
 FillTrail::FillTrail(PyObject* row) {
-    if (std::find(active_objects.begin(), active_objects.end(), row) != active_objects.end()) {
+    if (RunningInThread<ByObject, PyObject*>::contains(row)) {
         already_filling_ = true;
         return;
     }
-    RowKey key;
+    Key key;
     if (row_key(row, key)) {
-        if (std::find(active_fills.begin(), active_fills.end(), key) != active_fills.end()) {
+        if (RunningInThread<ByKey, Key>::contains(key)) {
             already_filling_ = true;
             return;
         }
-        active_fills.push_back(std::move(key));
-        keyed_ = true;
+        keyed_.emplace(std::move(key));
     }
-    active_objects.push_back(row);
+    object_.emplace(row);
 }
 
-FillTrail::~FillTrail() {
-    if (already_filling_) return;
-    active_objects.pop_back();
-    if (keyed_) active_fills.pop_back();
-}
+FillTrail::~FillTrail() = default;
 
 }  // namespace brx

@@ -5,7 +5,9 @@
 #pragma once
 
 #include "support/ref.hpp"
+#include "support/running_in_thread.hpp"
 
+#include <optional>
 #include <string>
 
 namespace brx {
@@ -20,8 +22,17 @@ public:
 
     bool already_filling() const { return already_filling_; }
 
+    struct Key {
+        std::string table;
+        long long id;
+        bool operator==(const Key&) const = default;
+    };
+
 private:
-    bool keyed_ = false;
+    struct ByObject;
+    struct ByKey;
+    std::optional<RunningInThread<ByKey, Key>> keyed_;
+    std::optional<RunningInThread<ByObject, PyObject*>> object_;
     bool already_filling_ = false;
 };
 

@@ -63,8 +63,8 @@ bool references_new_row(PyObject* row, PyObject* foreigns) {
 // The row holds a multi-foreign list (a non-empty one, unless `even_empty`).
 bool holds_rows(PyObject* row, bool even_empty) {
     bool found = false;
-    const bool walked = each_held_multi_foreign(row, [&](PyObject*, PyObject* held) {
-        found = even_empty || PyObject_Length(held) != 0;
+    const bool walked = each_loaded_multi_foreign(row, [&](PyObject*, PyObject* rows) {
+        found = even_empty || PyObject_Length(rows) != 0;
         return !found;
     });
     return found || !walked;

@@ -14,8 +14,10 @@
 // decides about that transaction.
 #pragma once
 
+#include "rows/cache_entry_backup.hpp"
 #include "support/ref.hpp"
 
+#include <variant>
 #include <vector>
 
 namespace brx {
@@ -40,20 +42,15 @@ public:
     static RollbackScope* owning(PyObject* cnx);
 
     void record_id(PyObject* row, PyObject* old_id);
-    void record_cache_entry(PyObject* cache, PyObject* table, PyObject* key, PyObject* row);
+    void record_cache_entry(CacheEntryBackup backup);
 
 private:
-    struct Change {
+    struct IdChange {
         Ref row;
-        Ref old_id;            // id change: the value to put back
-        Ref tables;            // cache entry: the cache's table -> row dict
-        Ref table;
-        Ref key;
-        Ref previous;          // the entry the registration replaced, if any
-        bool table_known = false;
+        Ref old_id;  // the value to put back
+        void restore() const;
     };
-    static void restore(const Change& change);
-    static void restore_cache_entry(const Change& change);
+    using Change = std::variant<IdChange, CacheEntryBackup>;
 
     bool open_;
     Ref cnx_;
@@ -62,7 +59,5 @@ private:
 
 // row["id"] = new_id; remembers `old_id` when an open scope owns `cnx`.
 bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* cnx);
-// cache.Insert(row, table, cnx); remembers the entry it replaces under `id`.
-bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx);
 
 }  // namespace brx

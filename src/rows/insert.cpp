@@ -12,9 +12,7 @@
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
 #include "support/python_names.hpp"
-
-#include <algorithm>
-#include <vector>
+#include "support/running_in_thread.hpp"
 
 namespace brx {
 namespace {
@@ -22,25 +20,8 @@ namespace {
 // Rows whose Insert is running in this thread. A row reached again through its
 // own multi-foreign rows once it is stored is already being handled further
 // out; going through it again would loop for ever on such a cycle.
-thread_local std::vector<PyObject*> rows_in_progress;
-
-class InProgress {
-public:
-    explicit InProgress(PyObject* row) : row_(row) { rows_in_progress.push_back(row); }
-    ~InProgress() {
-        auto found = std::find(rows_in_progress.rbegin(), rows_in_progress.rend(), row_);
-        if (found != rows_in_progress.rend()) rows_in_progress.erase(std::next(found).base());
-    }
-    InProgress(const InProgress&) = delete;
-    InProgress& operator=(const InProgress&) = delete;
-
-    static bool contains(PyObject* row) {
-        return std::find(rows_in_progress.begin(), rows_in_progress.end(), row) != rows_in_progress.end();
-    }
-
-private:
-    PyObject* row_;
-};
+struct InsertTag;
+using InsertRunning = RunningInThread<InsertTag, PyObject*>;
 
 // INSERT of the row itself, then its identifier and cache registration.
 Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject* foreign_ids, PyObject* cnx) {
@@ -77,7 +58,7 @@ Ref insert_in_block(PyObject* self, PyObject* cnx, PyObject* pool, PyObject* for
 // The identifier of a stored row already being inserted further out in this
 // thread, or null (no exception) when the row must go through Insert.
 Ref identifier_if_handled(PyObject* self) {
-    if (!InProgress::contains(self)) return {};
+    if (!InsertRunning::contains(self)) return {};
     Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
     if (!id) return {};
     const int is_new = not_stored(id.get());
@@ -88,7 +69,7 @@ Ref identifier_if_handled(PyObject* self) {
 Ref insert_row(PyObject* self, PyObject* cnx, PyObject* pool_arg) {
     if (Ref id = identifier_if_handled(self)) return id;
     if (PyErr_Occurred()) return {};
-    InProgress mark(self);
+    InsertRunning mark(self);
 
     Ref pool = call_method(self, py::row_get_pool(), {pool_arg});
     if (!pool) return {};

@@ -13,11 +13,12 @@ namespace brx {
 
 namespace {
 
-// The CACHE of the descriptor's row class; null without an exception when
-// there is none (a descriptor or class without one counts as no cache).
-Ref class_cache(PyObject* foreign_attr) {
+// The CACHE of the multi-foreign attribute's row class; null without an
+// exception when there is none (settings or a class without one count as no
+// cache).
+Ref class_cache(PyObject* settings) {
     Ref row_class, cache;
-    if (lookup_attribute(foreign_attr, py::_class(), row_class) <= 0 ||
+    if (lookup_attribute(settings, py::_class(), row_class) <= 0 ||
         lookup_attribute(row_class.get(), py::CACHE(), cache) <= 0 || cache.get() == Py_None) {
         PyErr_Clear();
         return {};
@@ -53,12 +54,12 @@ bool forget_cached_rows(PyObject* cache, PyObject* table, PyObject* ids, PyObjec
 
 }  // namespace
 
-bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* foreign_attr, PyObject* id, PyObject* kept) {
-    Ref table = get_attr(foreign_attr, py::foreign_attr_table());
+bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* settings, PyObject* id, PyObject* kept) {
+    Ref table = get_attr(settings, py::foreign_attr_table());
     if (!table) return false;
-    Ref column = get_attr(foreign_attr, py::foreign_name());
+    Ref column = get_attr(settings, py::foreign_name());
     if (!column) return false;
-    Ref cache = class_cache(foreign_attr);
+    Ref cache = class_cache(settings);
     Ref gone;
     if (cache) {
         Ref query = select_ids_by_column_text(table.get(), column.get(), id, kept);
@@ -69,7 +70,7 @@ bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* foreign_
     return !cache || forget_cached_rows(cache.get(), table.get(), gone.get(), cnx);
 }
 
-// Each held row is made to point at this row object and stored on the
+// Each multi-foreign row is made to point at this row object and stored on the
 // caller's connection: new rows are inserted (batched where they can be),
 // stored rows go through their own Insert, which stores only what around them
 // is not stored yet.
@@ -77,22 +78,22 @@ Ref table_insert_multi_foreign_attr(Bound<sig::table_insert_multi_foreign_attr> 
     PyObject* self = args.get<"self">();
     PyObject* cnx = args.get<"cnx">();
     const auto insert_one = [cnx](PyObject* obj) { return static_cast<bool>(call_method(obj, py::Insert(), {cnx})); };
-    const bool done = each_held_multi_foreign(self, [&](PyObject* foreign_attr, PyObject* held) {
-        Ref foreign_name = get_attr(foreign_attr, py::foreign_name());
-        return foreign_name && store_held_rows(self, foreign_name.get(), held, cnx, insert_one);
+    const bool done = each_loaded_multi_foreign(self, [&](PyObject* settings, PyObject* rows) {
+        Ref foreign_name = get_attr(settings, py::foreign_name());
+        return foreign_name && store_multi_foreign_rows(self, foreign_name.get(), rows, cnx, insert_one);
     });
     return done ? none() : Ref();
 }
 
-// Deletes, for every entry whether loaded or not, the rows pointing at this row.
+// Deletes, for every multi-foreign attribute whether loaded or not, the rows pointing at this row.
 Ref table_delete_multi_foreign_attr(Bound<sig::table_delete_multi_foreign_attr> args) {
     PyObject* self = args.get<"self">();
     Ref cursor = open_cursor(args.get<"cnx">());
     if (!cursor) return {};
     Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
     if (!id) return {};
-    const bool done = each_multi_foreign(self, [&](PyObject*, PyObject* foreign_attr) {
-        return delete_rows_pointing_at(args.get<"cnx">(), cursor.get(), foreign_attr, id.get());
+    const bool done = each_multi_foreign(self, [&](PyObject*, PyObject* settings) {
+        return delete_rows_pointing_at(args.get<"cnx">(), cursor.get(), settings, id.get());
     });
     return done ? none() : Ref();
 }

@@ -1,5 +1,5 @@
-// Walking a row object's MULTI_FOREIGN_ATTR entries and the rows they hold,
-// and deleting the rows of one entry that point at a row.
+// Walking a row object's multi-foreign attributes and their rows, and
+// deleting the rows of one multi-foreign attribute that point at a row.
 #pragma once
 
 #include "support/calls.hpp"
@@ -8,7 +8,7 @@
 
 namespace brx {
 
-// Calls visit(attr_name, foreign_attr) for each pair of
+// Calls visit(attr_name, settings) for each pair of
 // row.MULTI_FOREIGN_ATTR.items(), in the dict's order.
 template <class Visit>
 bool each_multi_foreign(PyObject* row, Visit&& visit) {
@@ -22,24 +22,24 @@ bool each_multi_foreign(PyObject* row, Visit&& visit) {
     });
 }
 
-// Calls visit(foreign_attr, held) for each entry whose attribute the row holds
-// (the module's hasattr rule: a failing lookup counts as not held).
+// Calls visit(settings, rows) for each multi-foreign attribute loaded on the
+// row (the module's hasattr rule: a failing lookup counts as not loaded).
 template <class Visit>
-bool each_held_multi_foreign(PyObject* row, Visit&& visit) {
-    return each_multi_foreign(row, [&](PyObject* attr_name, PyObject* foreign_attr) {
-        Ref held;
-        const int found = lookup_attribute(row, attr_name, held);
+bool each_loaded_multi_foreign(PyObject* row, Visit&& visit) {
+    return each_multi_foreign(row, [&](PyObject* attr_name, PyObject* settings) {
+        Ref rows;
+        const int found = lookup_attribute(row, attr_name, rows);
         if (found < 0) return false;
-        return found == 0 || visit(foreign_attr, held.get());
+        return found == 0 || visit(settings, rows.get());
     });
 }
 
 // DELETE FROM `foreign_attr_table` WHERE `foreign_name` = id, on `cursor` (a
 // cursor of `cnx`), sparing the rows whose identifiers are in the list `kept`
-// when one is given. When the descriptor's row class has a cache, the deleted
+// when one is given. When the attribute's row class has a cache, the deleted
 // rows' identifiers are selected first and the cache forgets them, so it never
 // hands out rows that are gone.
-bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* foreign_attr, PyObject* id,
+bool delete_rows_pointing_at(PyObject* cnx, PyObject* cursor, PyObject* settings, PyObject* id,
                              PyObject* kept = nullptr);
 
 }  // namespace brx

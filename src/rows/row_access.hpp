@@ -5,7 +5,6 @@
 
 #include "module/function.hpp"
 #include "rows/class_snapshot.hpp"
-#include "rows/row_pool.hpp"  // for rows/update.cpp, until it includes it itself
 #include "support/ref.hpp"
 
 namespace brx {

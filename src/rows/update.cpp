@@ -8,12 +8,13 @@
 // in the database: nothing here could write their rows back.
 #include "connections/guard_block.hpp"
 #include "rows/batched_insert.hpp"
+#include "rows/foreign_flag.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
-#include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "rows/row_pool.hpp"
 #include "statements/cursor.hpp"
 #include "statements/quoted_name.hpp"
 #include "statements/statement_texts.hpp"
@@ -34,7 +35,8 @@ struct UpdateStatement {
 bool refuse_unstored(PyObject* self, PyObject* id) {
     const int is_new = not_stored(id);
     if (is_new <= 0) return is_new == 0;
-    // Its UPDATE would touch nothing, and its held rows would point at no row.
+    // Its UPDATE would touch nothing, and its multi-foreign rows would point at
+    // no row.
     Ref table = get_attr(self, py::TABLE_NAME());
     if (table)
         PyErr_Format(PyExc_ValueError, "cannot Update a row of table %S that is not stored yet (id = %R): Insert it first",
@@ -76,8 +78,7 @@ bool compose_update(PyObject* self, UpdateStatement& out) {
 // The value `column` is written with; a foreign key's referenced row is made
 // ready first (resolved on this connection, inserted when new).
 Ref value_for_update(PyObject* self, PyObject* column, PyObject* cnx, PyObject* pool) {
-    Ref is_foreign_key = call_method(self, py::row_is_foreign_key(), {column});
-    const int foreign = is_foreign_key ? truth(is_foreign_key.get()) : -1;
+    const int foreign = is_foreign_key(RowView(self), column);
     if (foreign < 0) return {};
     if (foreign && !referenced_identifier(self, column, cnx, pool)) return {};
     return call_method(self, py::row_column_value_for_update(), {column});
@@ -98,11 +99,11 @@ Ref update_values(PyObject* self, const UpdateStatement& statement, PyObject* cn
     return values;
 }
 
-// The identifiers of the held rows that are stored already.
-Ref stored_identifiers(PyObject* held) {
+// The identifiers of the multi-foreign rows that are stored already.
+Ref stored_identifiers(PyObject* rows) {
     Ref ids = Ref::steal(PyList_New(0));
     if (!ids) return {};
-    const bool done = each_item(held, [&](PyObject* obj) {
+    const bool done = each_item(rows, [&](PyObject* obj) {
         Ref id = Ref::steal(PyObject_GetItem(obj, py::id()));
         const int is_new = id ? not_stored(id.get()) : -1;
         if (is_new < 0) return false;
@@ -111,9 +112,10 @@ Ref stored_identifiers(PyObject* held) {
     return done ? std::move(ids) : Ref();
 }
 
-// A held row, already made to point at its owner: a stored one is written back
-// in place and stores what around it is new, a new one is inserted.
-bool write_held_row(PyObject* obj, PyObject* cnx) {
+// A multi-foreign row, already made to point at its owner: a stored one is
+// written back in place and stores what around it is new, a new one is
+// inserted.
+bool write_multi_foreign_row(PyObject* obj, PyObject* cnx) {
     Ref id = Ref::steal(PyObject_GetItem(obj, py::id()));
     const int is_new = id ? not_stored(id.get()) : -1;
     if (is_new < 0) return false;
@@ -122,28 +124,29 @@ bool write_held_row(PyObject* obj, PyObject* cnx) {
            call_method(obj, py::row_insert_multi_foreign_attr(), {cnx});
 }
 
-// The rows of one held list, in the database as they are held.
-bool sync_held_list(PyObject* self, PyObject* id, PyObject* foreign_attr, PyObject* held_value, PyObject* cnx,
-                    Ref& cursor) {
+// The rows of one multi-foreign attribute, in the database as the row holds
+// them.
+bool sync_multi_foreign(PyObject* self, PyObject* id, PyObject* settings, PyObject* rows, PyObject* cnx,
+                        Ref& cursor) {
     // One snapshot: the list is walked twice and may be changed by the writes.
-    Ref held = Ref::steal(PySequence_List(held_value));
-    if (!held) return false;
-    Ref kept = stored_identifiers(held.get());
+    Ref listed = Ref::steal(PySequence_List(rows));
+    if (!listed) return false;
+    Ref kept = stored_identifiers(listed.get());
     if (!kept) return false;
     if (!cursor && !(cursor = open_cursor(cnx))) return false;
-    if (!delete_rows_pointing_at(cnx, cursor.get(), foreign_attr, id, kept.get())) return false;
-    Ref foreign_name = get_attr(foreign_attr, py::foreign_name());
+    if (!delete_rows_pointing_at(cnx, cursor.get(), settings, id, kept.get())) return false;
+    Ref foreign_name = get_attr(settings, py::foreign_name());
     if (!foreign_name) return false;
-    return store_held_rows(self, foreign_name.get(), held.get(), cnx,
-                           [cnx](PyObject* obj) { return write_held_row(obj, cnx); });
+    return store_multi_foreign_rows(self, foreign_name.get(), listed.get(), cnx,
+                                    [cnx](PyObject* obj) { return write_multi_foreign_row(obj, cnx); });
 }
 
-bool sync_held_multi_foreign(PyObject* self, PyObject* cnx) {
+bool sync_every_multi_foreign(PyObject* self, PyObject* cnx) {
     Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
     if (!id) return false;
     Ref cursor;
-    return each_held_multi_foreign(self, [&](PyObject* foreign_attr, PyObject* held) {
-        return sync_held_list(self, id.get(), foreign_attr, held, cnx, cursor);
+    return each_loaded_multi_foreign(self, [&](PyObject* settings, PyObject* rows) {
+        return sync_multi_foreign(self, id.get(), settings, rows, cnx, cursor);
     });
 }
 
@@ -162,9 +165,7 @@ Ref table_column_value_for_update(Bound<sig::table_column_value_for_update> args
     PyObject* column = args.get<"column_name">();
     Ref value = Ref::steal(PyObject_GetItem(self, column));
     if (!value) return {};
-    Ref is_foreign_key = call_method(self, py::row_is_foreign_key(), {column});
-    if (!is_foreign_key) return {};
-    const int foreign = truth(is_foreign_key.get());
+    const int foreign = is_foreign_key(RowView(self), column);
     if (foreign < 0) return {};
     // A foreign key holding None is a NULL in the database.
     if (!foreign || value.get() == Py_None) return value;
@@ -192,7 +193,7 @@ Ref table_update(Bound<sig::table_update> args) {
         if (!values) return {};
         Ref cursor = open_cursor(block_cnx);
         if (!cursor || !execute_statement(cursor.get(), statement.text.get(), values.get())) return {};
-        if (rewrite && !sync_held_multi_foreign(self, block_cnx)) return {};
+        if (rewrite && !sync_every_multi_foreign(self, block_cnx)) return {};
         return none();
     }, &committed);
     // Committed rows keep their ids even when giving the connection back failed.
