@@ -86,13 +86,14 @@ Ref cursor_column_names(PyObject* cursor) {
 // class declares takes defaults for the rest, and values beyond the declared
 // names are dropped: only a name paired with another column's value is wrong.
 int same_names(PyObject* declared, PyObject* reported) {
+    // Both lists are this check's own copies: an item's __eq__ cannot change
+    // their length; the items are held for the comparison.
     const Py_ssize_t count = std::min(PyList_GET_SIZE(declared), PyList_GET_SIZE(reported));
     for (Py_ssize_t i = 0; i < count; ++i) {
         Ref mine = Ref::borrow(PyList_GET_ITEM(declared, i));
         Ref theirs = Ref::borrow(PyList_GET_ITEM(reported, i));
         const int equal = PyObject_RichCompareBool(mine.get(), theirs.get(), Py_EQ);
         if (equal <= 0) return equal;
-        if (PyList_GET_SIZE(declared) < count || PyList_GET_SIZE(reported) < count) return 0;
     }
     return 1;
 }

@@ -20,28 +20,23 @@ struct ConnectorCursors {
 ConnectorCursors g_cursors;
 bool g_known = false;
 
-PyObject* class_cursor(const char* module_name, const char* class_name) {
+Ref class_cursor(const char* module_name, const char* class_name) {
     Ref module = Ref::steal(PyImport_ImportModule(module_name));
     Ref cls = module ? Ref::steal(PyObject_GetAttrString(module.get(), class_name)) : Ref();
     Ref fn = cls ? get_attr(cls.get(), py::cursor()) : Ref();
     if (!fn) PyErr_Clear();
-    return fn.release();
+    return fn;
 }
 
 bool know_connector_cursors() {
     if (g_known) return true;
     Ref answer_true = get_attr(Py_True, py::dunder_bool());
     if (!answer_true) return false;
-    ConnectorCursors found{class_cursor("mysql.connector.connection", "MySQLConnection"),
-                           class_cursor("mysql.connector.connection_cext", "CMySQLConnection"), answer_true.release()};
-    // The imports may have let another thread get here first.
-    if (g_known) {
-        Py_XDECREF(found.pure);
-        Py_XDECREF(found.cext);
-        Py_DECREF(found.answer_true);
-        return true;
-    }
-    g_cursors = found;
+    Ref pure = class_cursor("mysql.connector.connection", "MySQLConnection");
+    Ref cext = class_cursor("mysql.connector.connection_cext", "CMySQLConnection");
+    // The imports may have let another thread get here first: then these go.
+    if (g_known) return true;
+    g_cursors = ConnectorCursors{pure.release(), cext.release(), answer_true.release()};
     g_known = true;
     return true;
 }
