@@ -19,20 +19,21 @@ from typing import Any, Optional
 
 import mysql.connector
 
+from brx_sql import TableBase
+
 PROGRAM = "brx-sql-declare"
 INTEGER_TYPES = {"tinyint", "smallint", "mediumint", "int", "integer", "bigint"}
 IMPORTED = {"ColumnAttribute", "MultiForeignAttr", "TableBase"}
-# Names a list attribute must not take: what every row class has (its settings and methods,
-# read through the instance before any list) and the row's own column store.
-ROW_CLASS_NAMES = {"CACHE", "COLUMN_ATTRIBUTES", "COLUMN_NAMES", "Delete", "FillForeign", "Insert",
-                   "MULTI_FOREIGN_ATTR", "POOL", "TABLE_NAME", "Update", "_TableBase__column_values"}
+# Names a list attribute must not take: what every row class has (item read finds its settings
+# and methods before any list) and the row's own column store.
+ROW_CLASS_NAMES = set(dir(TableBase)) | {"_TableBase__column_values"}
 LINE_WIDTH = 100
 
 
 @dataclass
 class ForeignKey:
     columns: list[str] = field(default_factory=list)
-    target_schema: str = ""
+    target_schema: Optional[str] = None  # set when the referenced table is in another database
     target_table: str = ""
     target_columns: list[str] = field(default_factory=list)
 
@@ -69,17 +70,22 @@ def text(value: Any) -> str:
     return value.decode("utf-8") if isinstance(value, (bytes, bytearray)) else str(value)
 
 
-def read_schema(cnx: Any, database: str) -> dict[str, Table]:
-    """The tables of `database`, with their columns, primary keys and foreign keys."""
-    def rows(statement: str) -> list[tuple[Any, ...]]:
+def read_schema(cnx: Any) -> dict[str, Table]:
+    """The tables of the connection's database, with their columns, primary keys and foreign keys."""
+    def rows(statement: str, *params: str) -> list[tuple[Any, ...]]:
         cursor = cnx.cursor()
-        cursor.execute(statement, (database,))
-        # information_schema compares names without regard to case: keep the exact ones only.
-        return [row for row in cursor.fetchall() if text(row[0]) == database]
+        cursor.execute(statement, params)
+        return list(cursor.fetchall())
 
-    tables = {text(name): Table(text(name), text(kind)) for _, name, kind in rows(
+    database = text(rows("SELECT DATABASE()")[0][0])  # the name as the server writes it
+
+    def of_database(statement: str) -> list[tuple[Any, ...]]:
+        # information_schema compares names without regard to case: keep this database's rows only.
+        return [row for row in rows(statement, database) if text(row[0]) == database]
+
+    tables = {text(name): Table(text(name), text(kind)) for _, name, kind in of_database(
         "SELECT TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE FROM information_schema.TABLES WHERE TABLE_SCHEMA = %s")}
-    for _, name, column, _, data_type, extra in sorted(rows(
+    for _, name, column, _, data_type, extra in sorted(of_database(
             "SELECT TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE, EXTRA"
             " FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = %s"), key=lambda row: (text(row[1]), row[3])):
         table = tables.get(text(name))
@@ -89,7 +95,7 @@ def read_schema(cnx: Any, database: str) -> dict[str, Table]:
             table.first_column, table.id_type, table.id_extra = text(column), text(data_type), text(extra)
         if "INVISIBLE" not in text(extra).upper():  # SELECT * and INSERT ... VALUES leave them out
             table.columns.append(text(column))
-    for _, name, constraint, column, _, target_schema, target_table, target_column in sorted(rows(
+    for _, name, constraint, column, _, target_schema, target_table, target_column in sorted(of_database(
             "SELECT TABLE_SCHEMA, TABLE_NAME, CONSTRAINT_NAME, COLUMN_NAME, ORDINAL_POSITION,"
             " REFERENCED_TABLE_SCHEMA, REFERENCED_TABLE_NAME, REFERENCED_COLUMN_NAME"
             " FROM information_schema.KEY_COLUMN_USAGE WHERE TABLE_SCHEMA = %s"),
@@ -103,7 +109,9 @@ def read_schema(cnx: Any, database: str) -> dict[str, Table]:
             continue
         key = table.foreign_keys.setdefault(text(constraint), ForeignKey())
         key.columns.append(text(column))
-        key.target_schema, key.target_table = text(target_schema), text(target_table)
+        key.target_table = text(target_table)
+        if text(target_schema) != database:
+            key.target_schema = text(target_schema)
         key.target_columns.append(text(target_column))
     return tables
 
@@ -164,7 +172,7 @@ def literal(value: str) -> str:
     return '"%s"' % quoted[1:-1] if quoted[0] == "'" and '"' not in value else quoted
 
 
-def find_keys(declared: dict[str, Declared], database: str) -> None:
+def find_keys(declared: dict[str, Declared]) -> None:
     """Each table's foreign keys that row objects can follow; notes for the others."""
     for child in declared.values():
         keyed: set[str] = set()
@@ -174,12 +182,14 @@ def find_keys(declared: dict[str, Declared], database: str) -> None:
             column, target = key.columns[0], shown(key.target_table)
             if len(key.columns) > 1:
                 reason = "(%s): a key of several columns, to %s" % (joined(key.columns), target)
-            elif key.target_schema != database:
+            elif key.target_schema is not None:
                 reason = "%s: a key to %s.%s, another database" % (shown(column), shown(key.target_schema), target)
             elif key.target_columns != ["id"]:
                 reason = "%s: a key to %s.%s, not to its id" % (shown(column), target, shown(key.target_columns[0]))
-            elif column == "id" or column not in child.table.columns:
-                reason = "%s: a key to %s on the row's own id or a hidden column" % (shown(column), target)
+            elif column == "id":
+                reason = "id: a key to %s, on the row's own identifier" % target
+            elif column not in child.table.columns:
+                reason = "%s: a key to %s, on an invisible column" % (shown(column), target)
             elif key.target_table not in declared:
                 reason = "%s: a key to %s, which is not declared here" % (shown(column), target)
             elif column in keyed:
@@ -264,7 +274,7 @@ def class_source(item: Declared, earlier: list[Declared]) -> list[str]:
     return lines
 
 
-def declarations(tables: dict[str, Table], database: str, names: Sequence[str] = ()) -> str:
+def declarations(tables: dict[str, Table], names: Sequence[str] = ()) -> str:
     """The source declaring the tables `names` (all when empty) of `tables`."""
     chosen = [tables[name] for name in dict.fromkeys(names)] if names else sorted(
         tables.values(), key=lambda table: table.name)
@@ -272,7 +282,7 @@ def declarations(tables: dict[str, Table], database: str, names: Sequence[str] =
     taken: set[str] = set()
     declared = {table.name: Declared(table, class_name(table.name, taken))
                 for table in chosen if unmappable(table) is None}
-    find_keys(declared, database)
+    find_keys(declared)
     ordered = order_classes(declared)
     name_lists(ordered)
 
@@ -329,7 +339,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         cnx = mysql.connector.connect(database=options.database, **settings)
         try:
-            tables = read_schema(cnx, options.database)
+            tables = read_schema(cnx)
         finally:
             cnx.close()
     except mysql.connector.Error as error:
@@ -340,7 +350,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print("%s: the database %s has no table %s" % (PROGRAM, shown(options.database), joined(missing)),
               file=sys.stderr)
         return 1
-    sys.stdout.write(declarations(tables, options.database, options.tables))
+    sys.stdout.write(declarations(tables, options.tables))
     return 0
 
 
