@@ -7,7 +7,8 @@ pool (also set as the default `CNXGuard.POOL`), creates the tables it needs (ane
 and prints what it shows.
 
 Connection settings come from the environment: BRX_DB_SOCKET (default /run/mysqld/mysqld.sock)
-or BRX_DB_HOST and BRX_DB_PORT; BRX_DB_USER (root), BRX_DB_PASSWORD (empty), BRX_DB_NAME (test).
+or BRX_DB_HOST and BRX_DB_PORT; BRX_DB_USER (root), BRX_DB_PASSWORD (empty), BRX_DB_NAME (brx_example,
+created when it does not exist yet).
 """
 import importlib
 import os
@@ -23,7 +24,7 @@ def connection_settings(environ: Mapping[str, str] = os.environ) -> dict[str, ob
     settings: dict[str, object] = {
         "user": environ.get("BRX_DB_USER", "root"),
         "password": environ.get("BRX_DB_PASSWORD", ""),
-        "database": environ.get("BRX_DB_NAME", "test"),
+        "database": environ.get("BRX_DB_NAME", "brx_example"),
     }
     if environ.get("BRX_DB_HOST"):
         settings["host"] = environ["BRX_DB_HOST"]
@@ -51,8 +52,17 @@ def load_sections(names: Iterable[str] = SECTIONS) -> list[tuple[str, Demo]]:
     return found
 
 
+def create_database(settings: dict[str, object]) -> None:
+    """Creates the database the settings name, unless it exists, on a connection without one."""
+    server = {key: value for key, value in settings.items() if key != "database"}
+    name = str(settings["database"]).replace("`", "``")  # a quoted identifier: backticks doubled
+    brx_sql.Execute("CREATE DATABASE IF NOT EXISTS `%s`" % name, pool=brx_sql.CNXPool(**server))
+
+
 def main(settings: Optional[dict[str, object]] = None) -> None:
-    pool = brx_sql.CNXPool(**(settings or connection_settings()))
+    settings = settings or connection_settings()
+    create_database(settings)
+    pool = brx_sql.CNXPool(**settings)
     brx_sql.CNXGuard.POOL = pool
     try:
         for name, demo in load_sections():

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything on a fresh machine (if not done yet), makes sure the machine's MariaDB server
-# answers (database `test`, user root with an empty password) and runs the example application.
+# answers (user root with an empty password) and runs the example application, which works in the
+# database brx_example (BRX_DB_NAME names another) and creates it when it does not exist yet.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 setup_everything
@@ -45,8 +46,6 @@ PY
 
 ensure_local_server
 ensure_root_login
-mariadb --no-defaults --socket="$SOCKET" --user=root --password= \
-    -e 'CREATE DATABASE IF NOT EXISTS `test`'
 cd "$ROOT"
 echo "== running the example application"
 BRX_DB_SOCKET="$SOCKET" exec "$VENV/bin/python" examples/app.py "$@"

@@ -51,9 +51,29 @@ ensure_venv() {
     fi
 }
 
+# A digest of everything the build and install read: the sources, the stubs, the Python module,
+# the build files, the connector pin and the extra CMake definitions.
+build_inputs_digest() {
+    {
+        (cd "$ROOT" && find src stubs python -type f -not -path "*/__pycache__/*" -print0 |
+            LC_ALL=C sort -z | xargs -0 sha256sum && sha256sum CMakeLists.txt pyproject.toml)
+        printf 'pin %s\ndefines %s\n' "$CONNECTOR_PIN" "${BRX_CMAKE_DEFINES:-}"
+    } | sha256sum | cut -d " " -f 1
+}
+
 # Builds the extension with CMake (through scikit-build-core) and installs it with its dependencies.
-# The build folder is kept inside the venv so that a second run only recompiles what changed.
+# The build folder is kept inside the venv so that a second run only recompiles what changed; when
+# nothing the build reads has changed since the last successful install into this venv (its digest
+# is kept there) and the modules still import, the build and the install are skipped altogether.
 install_project() {
+    local stamp="$VENV/brx-install.digest" digest
+    digest="$(build_inputs_digest)"
+    if [ "$(cat "$stamp" 2>/dev/null)" = "$digest" ] &&
+        "$VENV/bin/python" -c "import brx_sql, brx_sql_declare" >/dev/null 2>&1; then
+        echo "== brx_sql is up to date in $VENV"
+        return 0
+    fi
+    rm -f "$stamp"
     echo "== building and installing brx_sql"
     local defines=() define
     for define in ${BRX_CMAKE_DEFINES:-}; do
@@ -61,6 +81,8 @@ install_project() {
     done
     "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
         --config-settings=build-dir="$VENV/brx-build" "${defines[@]}" "$ROOT[test]" "$CONNECTOR_PIN"
+    # Written whole or not at all: a run cut short leaves no digest, and the next run installs again.
+    printf '%s\n' "$digest" >"$stamp.$$" && mv "$stamp.$$" "$stamp"
 }
 
 setup_everything() {

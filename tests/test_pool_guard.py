@@ -121,16 +121,19 @@ def test_pool_failures_release_the_lock(pool, dbconfig):
     assert not broken._CNXPool__lock.locked()
 
 
-def test_example_application_runs(server, clean_databases):
+def test_example_application_runs(server, clean_databases, db):
     settings = server.settings()
-    env = {"BRX_DB_NAME": clean_databases[0], "BRX_DB_USER": settings["user"],
-           "BRX_DB_PASSWORD": settings["password"]}
+    new = clean_databases[1] + "`new"  # not there yet: the example creates it, its name quoted
+    env = {"BRX_DB_NAME": new, "BRX_DB_USER": settings["user"], "BRX_DB_PASSWORD": settings["password"]}
     if "unix_socket" in settings:
         env["BRX_DB_SOCKET"] = settings["unix_socket"]
     else:
         env.update(BRX_DB_HOST=settings["host"], BRX_DB_PORT=str(settings["port"]))
     app = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples", "app.py")
-    result = subprocess.run([sys.executable, app], capture_output=True, text=True, timeout=300,
-                            env=dict(os.environ, PYTHONPATH=os.path.dirname(brx_sql.__file__), **env))
+    try:
+        result = subprocess.run([sys.executable, app], capture_output=True, text=True, timeout=300,
+                                env=dict(os.environ, PYTHONPATH=os.path.dirname(brx_sql.__file__), **env))
+    finally:
+        db.run("DROP DATABASE IF EXISTS `%s`" % new.replace("`", "``"))
     assert result.returncode == 0, result.stdout + result.stderr
     assert "=== connections ===" in result.stdout and result.stdout.rstrip().endswith("all sections done")

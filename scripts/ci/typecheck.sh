@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Type check: the stub of brx_sql against the built module (stubtest), then the example
-# application under mypy --strict, then the code examples of README.md and docs/*.md.
+# application and the brx-sql-declare module under mypy --strict, then the code examples of
+# README.md and docs/*.md.
 # Installs mypy into the venv when missing (at the pinned version); fails on any error.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../setup.sh"
@@ -26,6 +27,9 @@ fi
 
 echo "== mypy --strict examples/"
 "$VENV/bin/python" -m mypy --strict examples/*.py || status=1
+
+echo "== mypy --strict python/ (brx-sql-declare)"
+"$VENV/bin/python" -m mypy --strict python/brx_sql_declare.py || status=1
 
 # The examples of one Markdown file run in order in one namespace (tests/test_docs.py), so each
 # file becomes one module at the same path (README.md -> README.py), padded so that its line
