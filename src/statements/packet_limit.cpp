@@ -10,8 +10,9 @@ namespace {
 
 // Quotes, and the introducer the connector may put before binary data.
 constexpr std::size_t kQuoting = 16;
-// Numbers, dates, times and None take fewer characters than this.
-constexpr std::size_t kShortValue = 64;
+// Numbers (a DECIMAL has at most 65 digits), dates, times and None take fewer
+// characters than this.
+constexpr std::size_t kShortValue = 80;
 
 // The most UTF-8 bytes a str can take, from its storage kind alone.
 std::size_t utf8_size_bound(PyObject* text) {
