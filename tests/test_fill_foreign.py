@@ -5,7 +5,7 @@ import re
 import mysql.connector
 import pytest
 
-from brx_sql import CNXGuard, MultiForeignAttr, TableBase
+from brx_sql import CNXGuard, FillForeignMany, MultiForeignAttr, TableBase
 from tables import key as foreign, run_threads, store, texts
 
 
@@ -127,6 +127,20 @@ def test_fill_joins_the_callers_transaction(tables, pool, db):
         assert names(dan.pets) == ["fin"] and dan.pets[0].toys == []
         assert db.query("SELECT name FROM persons WHERE id = %s", (person_id,)) == []
     assert db.query("SELECT name FROM persons WHERE id = %s", (person_id,)) == [("dan",)]
+
+
+@pytest.mark.parametrize("row_id", [0, -1])
+@pytest.mark.parametrize("read", [lambda row, rec: row["pets"], lambda row, rec: row.FillForeign(pool=rec) or row.pets,
+                                  lambda row, rec: FillForeignMany([row], ["pets.toys"], pool=rec)[0].pets],
+                         ids=["item read", "FillForeign", "FillForeignMany"])
+def test_a_row_not_stored_yet_has_no_stored_rows(tables, pool, recorder, db, monkeypatch, read, row_id):
+    db.run("INSERT INTO pets VALUES (9, 'stray', 0)")  # a key of 0 points at no row
+    rec = recorder(pool)
+    monkeypatch.setattr(Person, "POOL", rec)
+    row = Person(row_id, "new", None, None)
+    assert read(row, rec) == [] and texts(rec) == []
+    row.Delete(pool=rec)
+    assert db.query("SELECT name FROM pets WHERE owner_id = 0") == [("stray",)]
 
 
 class Triples(dict):

@@ -3,8 +3,8 @@ puts the row objects back, stored rows that store only what is new, bad input.""
 import mysql.connector
 import pytest
 
-from brx_sql import Cache, CNXGuard
-from tables import ID, Person, Pet, counts, graph, heads, ids, key, run_threads
+from brx_sql import Cache, CNXGuard, MultiForeignAttr
+from tables import ID, Home, Person, Pet, Toy, counts, executed, graph, heads, ids, key, run_threads, texts
 
 
 def test_graph_inserts_referenced_rows_first_on_one_connection(tables, pool, recorder):
@@ -88,9 +88,30 @@ def test_rows_referring_to_each_other_fail_cleanly(tables, pool):
     first["home_id"], second["home_id"] = second, first  # homes made of persons: a ring
     first.COLUMN_ATTRIBUTES = dict(ID, home_id=key("home_id", "persons", Person))
     second.COLUMN_ATTRIBUTES = first.COLUMN_ATTRIBUTES
-    with pytest.raises(RecursionError):
+    with pytest.raises(RecursionError, match=r"^rows not stored yet refer to each other in a cycle of foreign keys "
+                                             r"\(Person -> Person -> Person\)"):
         first.Insert(pool=pool)
     assert tables("persons") == []
+    # A ring through a list is none: the new home is stored first, then its residents, the person among them.
+    person = Person(name="c", home_id=Home(name="h"))
+    person["home_id"].MULTI_FOREIGN_ATTR = {"residents": MultiForeignAttr("residents", "home_id", "persons", Person)}
+    person["home_id"].residents = [person, Person(name="d")]
+    person.Insert(pool=pool)
+    assert [row[1:] for row in tables("persons")] == [("c", person["home_id"]["id"]), ("d", person["home_id"]["id"])]
+
+
+def test_a_list_longer_than_the_packet_limit_goes_in_statements_under_it(tables, pool, recorder, db):
+    db.run("ALTER TABLE toys MODIFY name MEDIUMTEXT")
+    limit, rec = db.query("SELECT @@max_allowed_packet")[0][0], recorder(pool)
+    people = [Person(name="p%d" % n, toys=[Toy(name="%03d" % i + "x" * 45000) for i in range(count)])
+              for n, count in enumerate((limit // 40000, 12, 3))]
+    for person in people:  # the first list alone takes more than the limit
+        person.Insert(pool=rec)
+    sizes = [sum(len(name) for name in params[1::3]) for text, params in executed(rec) if "`toys`" in text]
+    assert len(sizes) > 3 and max(sizes) < limit and sum(sizes) == sum(len(t["name"]) for p in people for t in p.toys)
+    assert texts(rec).count("SELECT @@max_allowed_packet") == 1  # asked once per connection
+    assert db.query("SELECT id, LEFT(name, 3), owner_id FROM toys ORDER BY id") == [
+        (t["id"], t["name"][:3], p["id"]) for p in people for t in p.toys]
 
 
 def test_threads_sharing_a_pool_keep_their_own_rollbacks(tables, pool, db):

@@ -226,7 +226,16 @@ def test_common_prefixes_held_keys_none_and_classes(rentals, pool, recorder, mon
     assert FillForeignMany([], ["staff_id"]) == [] and FillForeignMany(mixed, []) == mixed and rec.log == []
 
 
+# Rentals kept in another database, and rentals whose list names a column their payments lack.
+Elsewhere = type("Elsewhere", (Rental,), {"POOL": brx_sql.CNXPool(database="elsewhere")})
+Misnamed = type("Misnamed", (Rental,), {"MULTI_FOREIGN_ATTR": {
+    "payments": brx_sql.MultiForeignAttr("payments", "rental", "payments", Payment)}})
+
 BAD = [
+    (lambda rows: FillForeignMany(rows + [Elsewhere(3, 14, 2)], ["inventory_id"]), ValueError,
+     "rows of Rental and of Elsewhere borrow from different pools"),
+    (lambda rows: FillForeignMany([Misnamed(1, 14, 2)], ["payments"]), ValueError,
+     "multi-foreign attribute 'payments' of Misnamed names the column 'rental' as its foreign_name, but Payment has"),
     (lambda rows: FillForeignMany(rows, ["inventory_id.nothing"]), KeyError,
      "Inventory has neither a foreign key column nor a multi-foreign attribute named 'nothing'"),
     (lambda rows: FillForeignMany(rows, ["id"]), KeyError, "Rental has neither"),
@@ -259,25 +268,34 @@ class Flaky(Payment):
         super().__init__(*values)
 
 
-@pytest.mark.parametrize("failure", ["missing row", "str id", "row class raising"])
+def refuse_last_list(row, name, value):
+    if name == "payments" and row["id"] == 20:
+        raise RuntimeError("rental 20 takes no list")
+    object.__setattr__(row, name, value)
+
+
+@pytest.mark.parametrize("failure", ["missing row", "str id", "row class raising", "row refusing its list"])
 def test_failures_after_reading_leave_no_row_half_filled_and_keep_no_connection(rentals, pool, recorder,
                                                                                  monkeypatch, failure):
     rows = Query("SELECT * FROM rentals WHERE id <= 20", None, Rental, pool=pool)
     rows[0]["inventory_id"] = Inventory(14, 15, 1)
-    error, message = RuntimeError, "payment 5 cannot be built"
+    error, message, ending = RuntimeError, "payment 5 cannot be built", "rollback"
     if failure == "missing row":
         rows[-1]["inventory_id"], error, message = 500, KeyError, "Table inventory has no row with id = 500"
     elif failure == "str id":
         rows[-1]["id"], error, message = "20", TypeError, "row identifiers must be integers, not str"
-    else:
+    elif failure == "row class raising":
         Flaky.built.clear()
         monkeypatch.setitem(Rental.MULTI_FOREIGN_ATTR, "payments",
                             brx_sql.MultiForeignAttr("payments", "rental_id", "payments", Flaky))
+    else:  # every read succeeded: the changes made to the rows before it are undone
+        monkeypatch.setattr(Rental, "__setattr__", refuse_last_list)
+        message, ending = "rental 20 takes no list", "commit"
     before = snapshot(rows) + snapshot([rows[0]["inventory_id"]])
     rec = recorder(pool)
     with pytest.raises(error, match=message):
         FillForeignMany(rows, ["inventory_id.film_id", "staff_id.store_id", "payments"], pool=rec)
     assert snapshot(rows) + snapshot([rows[0]["inventory_id"]]) == before
     assert all("payments" not in vars(r) for r in rows)
-    assert rec.calls("get", "commit", "rollback", "put") == [("get",), ("rollback",), ("put",)]
+    assert rec.calls("get", "commit", "rollback", "put") == [("get",), (ending,), ("put",)]
     assert len(idle(pool)) == 1

@@ -8,6 +8,7 @@
 #include "rows/row_access.hpp"
 #include "rows/row_pool.hpp"
 #include "statements/cursor.hpp"
+#include "statements/packet_limit.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
@@ -21,9 +22,17 @@
 namespace brx {
 namespace {
 
-// Rows per statement: keeps a long list's statement well inside the server's
-// packet limit.
+// Rows per statement.
 constexpr std::size_t kMaxRowsPerStatement = 500;
+// A statement is never longer than the server's max_allowed_packet. Batches of
+// up to this many bytes (by parameter_size_bound(), which counts every str as
+// if each byte were escaped) go without asking the server for its limit: the
+// limit defaults to 16 MB on MariaDB and 64 MB on MySQL, and to no less than
+// 1 MB on any release, so the usual small rows cost no extra round trip.
+// Longer runs ask the server once per connection.
+constexpr std::size_t kUnaskedStatementBytes = 256 * 1024;
+// The statement's text around the rows' values, and the packet's header.
+constexpr std::size_t kStatementFrame = 1024;
 
 // Whether the server behind `cnx` returns the ids of a multi-row INSERT:
 // MariaDB 10.5 or newer, told by the version string of the handshake (no
@@ -49,7 +58,8 @@ int returns_inserted_ids(PyObject* cnx) {
 struct NewRow {
     Ref row;
     Ref old_id;
-    Ref params;  // its values in COLUMN_NAMES order
+    Ref params;         // its values in COLUMN_NAMES order
+    std::size_t bytes;  // at least what its "(...)" takes in the statement
 };
 
 // A run of consecutive new rows of one class, table and column list.
@@ -78,7 +88,9 @@ int is_plain_insert(PyObject* row) {
 
 // Whether `row` can go in a batch: the module's own Insert would store it with
 // one INSERT and nothing before or after (its id is 0, its foreign keys point
-// at stored rows, it holds no rows of its own). 1, 0 or -1.
+// at stored rows, it holds no rows of its own). 1, 0 or -1. The id is sent as
+// the row's value for its id column: only 0 makes the server assign one, so
+// a row not stored yet under a negative id goes alone, as it always did.
 int batchable(PyObject* row, PyObject* foreigns, Ref& id) {
     id = Ref::steal(PyObject_GetItem(row, py::id()));
     if (!id) return -1;
@@ -91,8 +103,9 @@ int batchable(PyObject* row, PyObject* foreigns, Ref& id) {
     return 1;
 }
 
-// The statement parameters of a batchable row, in COLUMN_NAMES order.
-Ref row_params(PyObject* row, PyObject* foreigns, PyObject* names, PyObject* cnx) {
+// The statement parameters of a batchable row, in COLUMN_NAMES order, and
+// the bytes they take in the statement.
+Ref row_params(PyObject* row, PyObject* foreigns, PyObject* names, PyObject* cnx, std::size_t& bytes) {
     Ref pool = row_pool(row, Py_None);
     if (!pool) return {};
     Ref foreign_ids = store_referenced_rows(row, foreigns, cnx, pool.get());
@@ -101,8 +114,10 @@ Ref row_params(PyObject* row, PyObject* foreigns, PyObject* names, PyObject* cnx
     if (!values) return {};
     Ref params = Ref::steal(PyList_New(0));
     if (!params) return {};
+    bytes = 4;  // "(", ")" and the ", " before the next row
     const bool done = each_item(names, [&](PyObject* name) {
         Ref value = Ref::steal(PyObject_GetItem(values.get(), name));
+        if (value) bytes += parameter_size_bound(value.get()) + 2;
         return value && PyList_Append(params.get(), value.get()) == 0;
     });
     return done ? std::move(params) : Ref();
@@ -138,17 +153,37 @@ bool insert_rows(const Run& run, const NewRow* rows, std::size_t count, Py_ssize
     return true;
 }
 
-// Stores the run's rows: a lone row through its own path, more in batches.
+// The most bytes one statement of `rows` may take: kUnaskedStatementBytes
+// when they all fit in that, else the server's own limit.
+bool statement_budget(const std::vector<NewRow>& rows, PyObject* cnx, std::size_t& budget) {
+    std::size_t total = kStatementFrame;
+    for (const NewRow& row : rows) total += row.bytes;
+    budget = kUnaskedStatementBytes;
+    if (total <= budget) return true;
+    const long long limit = server_packet_limit(cnx);
+    if (limit < 0) return false;
+    if (limit > 0) budget = static_cast<std::size_t>(limit);
+    return true;
+}
+
+// Stores the run's rows: a lone row through its own path, more in batches of
+// at most kMaxRowsPerStatement rows and the statement budget in bytes. A row
+// too long to share a statement goes alone, as it would one row at a time.
 bool flush(Run& run, PyObject* cnx, const std::function<bool(PyObject*)>& one_row) {
     std::vector<NewRow> rows = std::move(run.rows);
     run.rows.clear();
     if (rows.size() == 1) return one_row(rows[0].row.get());
     const Py_ssize_t column_count = PyObject_Length(run.names.get());
     if (column_count < 0) return false;
-    for (std::size_t start = 0; start < rows.size(); start += kMaxRowsPerStatement) {
-        const std::size_t count = std::min(kMaxRowsPerStatement, rows.size() - start);
+    std::size_t budget = 0;
+    if (!statement_budget(rows, cnx, budget)) return false;
+    for (std::size_t start = 0; start < rows.size();) {
+        std::size_t count = 1, bytes = kStatementFrame + rows[start].bytes;
+        while (start + count < rows.size() && count < kMaxRowsPerStatement && bytes + rows[start + count].bytes <= budget)
+            bytes += rows[start + count++].bytes;
         if (count == 1 ? !one_row(rows[start].row.get()) : !insert_rows(run, &rows[start], count, column_count, cnx))
             return false;
+        start += count;
     }
     return true;
 }
@@ -180,9 +215,10 @@ int join_run(Run& run, PyObject* row, PyObject* cnx, const std::function<bool(Py
         run.table = std::move(table);
         run.names = std::move(names);
     }
-    Ref params = row_params(row, foreigns.get(), run.names.get(), cnx);
+    std::size_t bytes = 0;
+    Ref params = row_params(row, foreigns.get(), run.names.get(), cnx, bytes);
     if (!params) return -1;
-    run.rows.push_back(NewRow{Ref::borrow(row), std::move(id), std::move(params)});
+    run.rows.push_back(NewRow{Ref::borrow(row), std::move(id), std::move(params), bytes});
     return 1;
 }
 

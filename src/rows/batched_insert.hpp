@@ -2,7 +2,8 @@
 // write would otherwise send one INSERT per multi-foreign row. Where the server returns
 // the identifiers of a multi-row INSERT (MariaDB 10.5 and newer: RETURNING, in
 // insertion order), each run of consecutive rows that are new and need nothing
-// stored before or after them goes as one statement; every other row goes
+// stored before or after them goes as one statement (or a few, each under the
+// server's packet limit); every other row goes
 // through its own path as before. Identifiers are taken as returned, never
 // counted on from the first (a Galera cluster steps them), and written into
 // the rows and their caches in list order, as one-at-a-time inserts would, and

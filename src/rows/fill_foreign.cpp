@@ -5,6 +5,7 @@
 #include "rows/fill_trail.hpp"
 #include "rows/foreign_lookup.hpp"
 #include "rows/multi_foreign_rows.hpp"
+#include "rows/not_stored.hpp"
 #include "rows/row_pool.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/column_order.hpp"
@@ -41,19 +42,21 @@ struct Fill {
         });
     }
 
-    // The rows of the other table whose `foreign_name` column holds this row's id.
+    // The rows of the other table whose `foreign_name` column holds this row's
+    // id; none for a row not stored yet (rows with a key of 0 are not its own).
     Ref read_members(PyObject* settings) const {
         Ref foreign_name = get_attr(settings, py::foreign_name());
         Ref table = foreign_name ? get_attr(settings, py::foreign_attr_table()) : Ref();
         Ref row_class = table ? get_attr(settings, py::_class()) : Ref();
         Ref id = row_class ? Ref::steal(PyObject_GetItem(self, py::id())) : Ref();
         if (!id) return {};
+        Ref rows = Ref::steal(PyList_New(0));
+        const int none_stored = rows ? has_no_stored_rows(id.get()) : -1;
+        if (none_stored) return none_stored > 0 ? std::move(rows) : Ref();
         Ref query = select_by_column_text(table.get(), foreign_name.get(), id.get());
         Ref cursor = query ? open_cursor(cnx) : Ref();
         if (!cursor || !execute_statement(cursor.get(), query.get())) return {};
         if (!check_column_order(row_class.get(), table.get(), cursor.get())) return {};
-        Ref rows = Ref::steal(PyList_New(0));
-        if (!rows) return {};
         const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
             Ref obj = call_with_row(row_class.get(), row);
             return obj && PyList_Append(rows.get(), obj.get()) == 0 ? RowStep::Next : RowStep::Fail;

@@ -11,6 +11,7 @@
 #include "rows/foreign_flag.hpp"
 #include "rows/foreign_lookup.hpp"
 #include "rows/item_meaning.hpp"
+#include "rows/not_stored.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_pool.hpp"
 #include "rows/row_methods.hpp"
@@ -19,6 +20,7 @@
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
 #include "support/deferred_tracking.hpp"
+#include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 
@@ -183,6 +185,27 @@ bool check_steps(PyObject* cls, const Step& step, PyObject* table_base) {
     return true;
 }
 
+// The place in the child class's columns of the column that points back at
+// the owner, which a list's rows are matched to their owners by. ValueError
+// naming the attribute and both classes when the child has no such column.
+Py_ssize_t back_column_index(PyObject* owner, PyObject* attr_name, PyObject* child_class, PyObject* column) {
+    Ref child_columns = get_attr(child_class, py::COLUMN_NAMES());
+    if (!child_columns) return -1;
+    const int is_column = contains_name(child_columns.get(), column);
+    if (is_column <= 0) {
+        if (is_column == 0) {
+            Ref child_name = get_attr(child_class, py::dunder_name());
+            if (child_name)
+                PyErr_Format(PyExc_ValueError,
+                             "multi-foreign attribute '%U' of %.200s names the column %R as its foreign_name, but %S "
+                             "has no such column in COLUMN_NAMES",
+                             attr_name, Py_TYPE(owner)->tp_name, column, child_name.get());
+        }
+        return -1;
+    }
+    return PySequence_Index(child_columns.get(), column);
+}
+
 // A change to a row object, made only once the whole call has succeeded:
 // store[name] = value for a column, setattr(row, name, value) otherwise.
 struct Change {
@@ -241,17 +264,54 @@ public:
         return true;
     }
 
-    // Makes every change; the reads are over.
+    // Makes every change; the reads are over. When one cannot be made (a row
+    // class refusing an attribute, say), those made already are undone, so
+    // every row is left as it was.
     bool apply() {
+        std::vector<Undo> made;
+        made.reserve(changes_.size());
         for (const Change& change : changes_) {
+            Undo undo{&change, {}};
+            if (change.store) {
+                undo.old = Ref::steal(PyObject_GetItem(change.store.get(), change.name.get()));
+                if (!undo.old) {
+                    if (!PyErr_ExceptionMatches(PyExc_KeyError)) return undo_all(made);
+                    PyErr_Clear();
+                }
+            }
             const int done = change.store ? PyObject_SetItem(change.store.get(), change.name.get(), change.value.get())
                                           : PyObject_SetAttr(change.row.get(), change.name.get(), change.value.get());
-            if (done < 0) return false;
+            if (done < 0) return undo_all(made);
+            made.push_back(std::move(undo));
         }
         return true;
     }
 
 private:
+    // A change made, with what its column held before (null: nothing, or an
+    // attribute, which the row did not have).
+    struct Undo {
+        const Change* change;
+        Ref old;
+    };
+
+    // Puts back, newest first, what `made` changed; the pending exception is
+    // kept, and a failure to put one back does not stop the others.
+    static bool undo_all(std::vector<Undo>& made) {
+        StashedError failure;
+        for (auto undo = made.rbegin(); undo != made.rend(); ++undo) {
+            const Change& change = *undo->change;
+            if (change.store && undo->old)
+                PyObject_SetItem(change.store.get(), change.name.get(), undo->old.get());
+            else if (change.store)
+                PyObject_DelItem(change.store.get(), change.name.get());
+            else
+                PyObject_DelAttr(change.row.get(), change.name.get());
+            PyErr_Clear();
+        }
+        return false;
+    }
+
     PyObject* cnx_ = nullptr;
     PyObject* table_base_;
     // Declared first of the members that hold rows, so destroyed last: every
@@ -304,8 +364,12 @@ private:
             }
             std::string id_string, table;
             if (!PyLong_Check(id.get())) continue;  // not stored in a way a key can name
+            const int is_new = not_stored(id.get());
+            if (is_new) {
+                if (is_new < 0) return false;
+                continue;
+            }
             if (!id_text(id.get(), id_string) || !class_table(cls, table)) return false;
-            if (id_string == "0" || id_string[0] == '-') continue;  // not stored yet
             known_.emplace(key(cls, table, id_string), Ref::borrow(obj.get()));
         }
         return true;
@@ -472,18 +536,24 @@ private:
                 continue;
             }
             Ref id = Ref::steal(PyObject_GetItem(row, py::id()));
+            const int none_stored = id ? has_no_stored_rows(id.get()) : -1;
+            if (none_stored < 0) return false;
+            if (none_stored) {
+                // Not stored yet: rows holding its id (0) are no children of it.
+                Ref empty = Ref::steal(PyList_New(0));
+                if (!empty) return false;
+                change(row, nullptr, name, empty.get());
+                continue;
+            }
             std::string id_string;
-            if (!id || !id_text(id.get(), id_string)) return false;
+            if (!id_text(id.get(), id_string)) return false;
             auto& same_id = parents[id_string];
             if (same_id.empty()) ids.push_back(id_string);
             same_id.push_back(row);
         }
         if (ids.empty()) return true;
 
-        // The child's column that points back, by its place in the child's columns.
-        Ref child_columns = get_attr(row_class.get(), py::COLUMN_NAMES());
-        if (!child_columns) return false;
-        const Py_ssize_t back_index = PySequence_Index(child_columns.get(), foreign_name.get());
+        const Py_ssize_t back_index = back_column_index(rows.front(), name, row_class.get(), foreign_name.get());
         if (back_index < 0) return false;
         Ref child_attributes = get_attr(row_class.get(), py::COLUMN_ATTRIBUTES());
         const int back_is_key = child_attributes ? foreign_flag_in(child_attributes.get(), foreign_name.get()) : -1;
@@ -543,6 +613,31 @@ private:
     }
 };
 
+// The pool the rows are read from, on one connection. With no connection
+// given, every row must borrow from the same pool as its own operations would
+// (`pool`, else its class's POOL, else CNXGuard.POOL): rows of another
+// database would otherwise get rows of the first one. ValueError, before any
+// statement, when they do not.
+Ref shared_pool(const std::vector<Ref>& objects, PyObject* cnx, PyObject* pool_arg) {
+    Ref first = row_pool(objects.front().get(), pool_arg);
+    if (!first || cnx != Py_None) return first;
+    Ref guard_class = global(py::CNXGuard());
+    Ref default_pool = guard_class ? get_attr(guard_class.get(), py::POOL()) : Ref();
+    if (!default_pool) return {};
+    const auto lender = [&](PyObject* pool) { return pool == Py_None ? default_pool.get() : pool; };
+    for (const Ref& row : objects) {
+        Ref pool = row_pool(row.get(), pool_arg);
+        if (!pool) return {};
+        if (lender(pool.get()) == lender(first.get())) continue;
+        PyErr_Format(PyExc_ValueError,
+                     "FillForeignMany reads all rows on one connection, but rows of %.200s and of %.200s borrow from "
+                     "different pools: fill them apart, or give the cnx or pool to read them from",
+                     Py_TYPE(objects.front().get())->tp_name, Py_TYPE(row.get())->tp_name);
+        return {};
+    }
+    return first;
+}
+
 }  // namespace
 
 Ref fill_foreign_many(Bound<sig::fill_foreign_many> args) {
@@ -575,7 +670,7 @@ Ref fill_foreign_many(Bound<sig::fill_foreign_many> args) {
     }
     if (objects.empty() || root.below.empty()) return rows;
 
-    Ref pool = row_pool(objects.front().get(), args.get<"pool">());
+    Ref pool = shared_pool(objects, args.get<"cnx">(), args.get<"pool">());
     if (!pool) return {};
     ManyFill fill(table_base.get());
     Ref done = with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {

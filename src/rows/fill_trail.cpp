@@ -1,5 +1,6 @@
 #include "rows/fill_trail.hpp"
 
+#include "rows/not_stored.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
@@ -16,10 +17,10 @@ bool row_key(PyObject* row, FillTrail::Key& key) {
     const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
     if (!utf8) return false;
     Ref id = Ref::steal(PyObject_GetItem(row, py::id()));
-    if (!id || !PyLong_Check(id.get())) return false;
+    if (!id || !PyLong_Check(id.get()) || not_stored(id.get()) != 0) return false;
     int overflow = 0;
     key.id = PyLong_AsLongLongAndOverflow(id.get(), &overflow);
-    if (overflow || key.id <= 0) return false;
+    if (overflow) return false;
     key.table = utf8;
     return true;
 }

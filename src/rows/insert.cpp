@@ -14,6 +14,9 @@
 #include "support/python_names.hpp"
 #include "support/running_in_thread.hpp"
 
+#include <string>
+#include <vector>
+
 namespace brx {
 namespace {
 
@@ -66,9 +69,37 @@ Ref identifier_if_handled(PyObject* self) {
     return id;
 }
 
+// Whether `self`, not stored yet, is reached again while every row on the way
+// from its own Insert is still waiting for its referenced rows (none stored
+// yet): their foreign keys point round in a cycle, and none of them can be
+// inserted first. Raises RecursionError naming the classes on it. A cycle
+// through a row stored meanwhile (a new row held in the list of the new row
+// it points at) is not one: that row's Insert goes on.
+bool refuse_cycle_of_new_rows(PyObject* self) {
+    const std::vector<PyObject*> round = InsertRunning::since(self);
+    if (round.empty()) return false;
+    std::string classes;
+    for (PyObject* row : round) {
+        Ref id = Ref::steal(PyObject_GetItem(row, py::id()));
+        const int is_new = id ? not_stored(id.get()) : -1;
+        if (is_new <= 0) {
+            PyErr_Clear();  // not a cycle this call can tell; Insert goes on and reports what it finds
+            return false;
+        }
+        classes += Py_TYPE(row)->tp_name;
+        classes += " -> ";
+    }
+    classes += Py_TYPE(self)->tp_name;
+    PyErr_Format(PyExc_RecursionError,
+                 "rows not stored yet refer to each other in a cycle of foreign keys (%s): none of them can be "
+                 "inserted before the others; insert one with that key set to None, then set the key and Update it",
+                 classes.c_str());
+    return true;
+}
+
 Ref insert_row(PyObject* self, PyObject* cnx, PyObject* pool_arg) {
     if (Ref id = identifier_if_handled(self)) return id;
-    if (PyErr_Occurred()) return {};
+    if (PyErr_Occurred() || refuse_cycle_of_new_rows(self)) return {};
     InsertRunning mark(self);
 
     Ref pool = call_method(self, py::row_get_pool(), {pool_arg});

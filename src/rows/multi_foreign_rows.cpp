@@ -4,6 +4,7 @@
 
 #include "cache/cache_state.hpp"
 #include "rows/batched_insert.hpp"
+#include "rows/not_stored.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_texts.hpp"
@@ -85,13 +86,16 @@ Ref table_insert_multi_foreign_attr(Bound<sig::table_insert_multi_foreign_attr> 
     return done ? none() : Ref();
 }
 
-// Deletes, for every multi-foreign attribute whether loaded or not, the rows pointing at this row.
+// Deletes, for every multi-foreign attribute whether loaded or not, the rows
+// pointing at this row. A row not stored yet has none: rows holding its id (0)
+// belong to no row and are left alone.
 Ref table_delete_multi_foreign_attr(Bound<sig::table_delete_multi_foreign_attr> args) {
     PyObject* self = args.get<"self">();
     Ref cursor = open_cursor(args.get<"cnx">());
     if (!cursor) return {};
     Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
-    if (!id) return {};
+    const int none_stored = id ? has_no_stored_rows(id.get()) : -1;
+    if (none_stored) return none_stored > 0 ? none() : Ref();
     const bool done = each_multi_foreign(self, [&](PyObject*, PyObject* settings) {
         return delete_rows_pointing_at(args.get<"cnx">(), cursor.get(), settings, id.get());
     });

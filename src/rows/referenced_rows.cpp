@@ -7,12 +7,6 @@
 
 namespace brx {
 
-int not_stored(PyObject* id) {
-    Ref zero = Ref::steal(PyLong_FromLong(0));
-    if (!zero) return -1;
-    return PyObject_RichCompareBool(id, zero.get(), Py_LE);
-}
-
 Ref referenced_identifier(PyObject* row, PyObject* column, PyObject* cnx, PyObject* pool) {
     if (!resolve_foreign_on(row, column, cnx)) return {};
     Ref target = Ref::steal(PyObject_GetItem(row, column));

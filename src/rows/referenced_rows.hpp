@@ -3,12 +3,10 @@
 // inserted first, in the same transaction.
 #pragma once
 
+#include "rows/not_stored.hpp"
 #include "support/ref.hpp"
 
 namespace brx {
-
-// 1 when `id` <= 0 (the row is not stored yet), 0 when stored, -1 on error.
-int not_stored(PyObject* id);
 
 // The identifier foreign-key column `column` of `row` is to be written with:
 // a stored identifier is resolved on `cnx` first, a referenced row not stored

@@ -76,6 +76,8 @@ inline PyObject* description() { return "description"_id; }
 inline PyObject* execute() { return "execute"_id; }
 inline PyObject* in_transaction() { return "in_transaction"_id; }
 inline PyObject* server_info() { return "server_info"_id; }
+// The server's max_allowed_packet, kept on a connection once asked.
+inline PyObject* kept_packet_limit() { return "_brx_sql_max_allowed_packet"_id; }
 inline PyObject* is_connected() { return "is_connected"_id; }
 inline PyObject* lastrowid() { return "lastrowid"_id; }
 inline PyObject* nextset() { return "nextset"_id; }

@@ -26,6 +26,14 @@ public:
         return std::find(running.begin(), running.end(), key) != running.end();
     }
 
+    // The keys entered since `key` was (its outermost entry), `key` first and
+    // the innermost last: the round a cycle has gone so far. Empty when `key`
+    // is not running.
+    static std::vector<Key> since(const Key& key) {
+        const auto& running = stack();
+        return std::vector<Key>(std::find(running.begin(), running.end(), key), running.end());
+    }
+
 private:
     static std::vector<Key>& stack() {
         thread_local std::vector<Key> running;
