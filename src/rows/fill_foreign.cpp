@@ -47,7 +47,7 @@ struct Fill {
         Ref table = foreign_name ? get_attr(settings, py::foreign_attr_table()) : Ref();
         Ref row_class = table ? get_attr(settings, py::_class()) : Ref();
         Ref id = row_class ? Ref::steal(PyObject_GetItem(self, py::id())) : Ref();
-        if (!id) return {};
+        if (!id || !require_integer_id(id.get(), "TableBase.FillForeign")) return {};
         Ref query = select_by_column_text(table.get(), foreign_name.get(), id.get());
         Ref cursor = query ? open_cursor(cnx) : Ref();
         if (!cursor || !execute_statement(cursor.get(), query.get())) return {};
