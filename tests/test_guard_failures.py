@@ -170,3 +170,19 @@ def test_interrupts_at_random_points_of_graph_inserts(pool, dbconfig, tables):
         faulthandler.cancel_dump_traceback_later()
         signal.signal(signal.SIGALRM, previous)
     assert interrupted >= 5
+
+
+def test_an_interrupt_in_a_row_class_leaves_the_rest_unread(pool, db):
+    """A million rows would take seconds to read: the connection is closed unread, the pool connects anew."""
+    made = []
+
+    def row(*values):
+        made.append(values)
+        if len(made) == 7:
+            raise Interrupted()
+    sent = lambda: int(db.query("SHOW GLOBAL STATUS LIKE 'Rows_sent'")[0][1])  # noqa: E731
+    before = sent()
+    with pytest.raises(Interrupted):
+        brx_sql.Query("SELECT seq FROM seq_1_to_1000000", None, row, pool=pool)
+    assert len(made) == 7 and idle(pool) == [] and sent() - before < 100_000
+    assert brx_sql.Query("SELECT 1", pool=pool) == [(1,)] and len(idle(pool)) == 1

@@ -143,7 +143,8 @@ class SwappedOwner(TableBase):
     lambda pool: __import__("brx_sql").Cache(pool).Cache("persons", Swapped),
     lambda pool: SwappedOwner(1, "h").FillForeign(pool=pool),
     lambda pool: __import__("brx_sql").FillForeignMany([SwappedOwner(1, "h")], ["people"], pool=pool),
-], ids=["Select", "Cache", "FillForeign", "FillForeignMany"])
+    lambda pool: __import__("brx_sql").Query("SELECT * FROM persons WHERE id = %s", [1], Swapped, pool=pool),
+], ids=["Select", "Cache", "FillForeign", "FillForeignMany", "Query"])
 def test_columns_declared_out_of_order_are_refused(tables, db, pool, read):
     db.run("INSERT INTO homes (id, name) VALUES (1, 'h')")
     db.run("INSERT INTO persons (id, name, home_id) VALUES (1, 'ann', 1)")

@@ -140,6 +140,16 @@ def test_odd_names_touch_only_the_named_table(pool, db, table, column):
     assert db.query("SELECT * FROM %s" % quoted) == [(counted_id, "z")]
 
 
+@pytest.mark.parametrize("statement, expected", [
+    ("SELECT CONCAT('`', %s)", "`x"), ('SELECT CONCAT("`", %s)', "`x"), ("SELECT CONCAT('\\'`', %s)", "'`x"),
+    ("SELECT /* ` */ %s", "x"), ("SELECT -- `\n %s", "x"), ("SELECT # `\n %s", "x"),
+    ("SELECT CONCAT('`', %s) AS `100%`", "`x"),  # a name holding "%" beside them
+    ("SELECT CONCAT(`a%s``b`.c, %s) FROM (SELECT '`' AS c) AS `a%s``b`", "`x"),
+])
+def test_backticks_in_strings_and_comments_quote_no_name(pool, statement, expected):
+    assert brx_sql.Query(statement, ("x",), pool=pool) == [(expected,)]
+
+
 def test_create_statement_keeps_quoted_parts_and_recreates_the_table(pool, db):
     db.run("CREATE TABLE t (id INT NOT NULL AUTO_INCREMENT, `two  words` VARCHAR(20) DEFAULT 'a   b'"
            " COMMENT 'see AUTO_INCREMENT=7', PRIMARY KEY (id))")

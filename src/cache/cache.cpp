@@ -3,6 +3,7 @@
 #include "cache/cache_methods.hpp"
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
+#include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
@@ -10,9 +11,11 @@
 namespace brx {
 namespace {
 
-// The identifier a row object or a bare integer stands for.
+// The identifier a row object stands for, or the identifier given itself: an
+// integer, or text or a float given for one (refused as an identifier then).
 Ref identifier_of(PyObject* obj) {
-    if (PyLong_Check(obj)) return Ref::borrow(obj);
+    if (PyLong_Check(obj) || PyUnicode_Check(obj) || PyBytes_Check(obj) || PyFloat_Check(obj))
+        return Ref::borrow(obj);
     return Ref::steal(PyObject_GetItem(obj, py::id()));
 }
 
@@ -54,6 +57,8 @@ Ref cache_select(Bound<sig::cache_select> args) {
     Ref cached;
     const int hit = find_entry(rows.get(), id, cached);
     if (hit) return hit > 0 ? std::move(cached) : Ref();
+    // A miss reads the row: the identifier must be an integer from here on.
+    if (!require_integer_id(id, "Cache.Select")) return {};
 
     Ref row_class = resolve_row_class(self, table, args.get<"_class">());
     if (!row_class) return {};
@@ -70,7 +75,7 @@ Ref cache_delete(Bound<sig::cache_delete> args) {
     PyObject* self = args.get<"self">();
     PyObject* obj = args.get<"obj">();
     Ref id = identifier_of(obj);
-    if (!id) return {};
+    if (!id || !require_integer_id(id.get(), "Cache.Delete")) return {};
     Ref table = table_of(obj, args.get<"table">());
     if (!table) return {};
     Ref pool = resolve_pool(self, args.get<"pool">());

@@ -13,6 +13,7 @@
 // failure to give the connection back is only logged.
 #include "connections/guard_block.hpp"
 #include "connections/pool_guard_methods.hpp"
+#include "connections/unread_close.hpp"
 #include "module/module_state.hpp"
 #include "statements/statement_log.hpp"
 #include "support/calls.hpp"
@@ -74,7 +75,7 @@ bool leaves_connection_unusable(PyObject* exception_type, PyObject* failure) {
 // Closes a connection that will not be given back; a failing close is logged.
 void close_dropped(PyObject* cnx) {
     StashedError pending;
-    if (call_method(cnx, py::close(), {})) return;
+    if (close_unread(cnx)) return;
     Ref failure = take_exception();
     log_warning("Closing a dropped connection failed", failure ? failure.get() : Py_None);
 }

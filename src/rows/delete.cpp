@@ -38,7 +38,7 @@ Ref table_delete(Bound<sig::table_delete> args) {
     if (!pool) return {};
     // Checked before the transaction starts: nothing is sent for a bad id.
     Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
-    if (!id || !require_integer_id(id.get())) return {};
+    if (!id || !require_integer_id(id.get(), "TableBase.Delete")) return {};
     const bool owns_transaction = args.get<"cnx">() == Py_None;
     return with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {
         if (owns_transaction && delete_may_write_several(self) && !begin_transaction_if_autocommit(cnx, pool.get()))

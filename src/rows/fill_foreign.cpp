@@ -49,7 +49,7 @@ struct Fill {
         Ref table = foreign_name ? get_attr(settings, py::foreign_attr_table()) : Ref();
         Ref row_class = table ? get_attr(settings, py::_class()) : Ref();
         Ref id = row_class ? Ref::steal(PyObject_GetItem(self, py::id())) : Ref();
-        if (!id) return {};
+        if (!id || !require_integer_id(id.get(), "TableBase.FillForeign")) return {};
         Ref rows = Ref::steal(PyList_New(0));
         const int none_stored = rows ? has_no_stored_rows(id.get()) : -1;
         if (none_stored) return none_stored > 0 ? std::move(rows) : Ref();

@@ -69,7 +69,7 @@ bool compose_update(PyObject* self, UpdateStatement& out) {
     Ref quoted_table = table ? quoted_name(table.get()) : Ref();
     Ref quoted_second = quoted_table ? quoted_name(out.second.get()) : Ref();
     Ref id = quoted_second ? Ref::steal(PyObject_GetItem(self, py::id())) : Ref();
-    if (!id || !require_integer_id(id.get())) return false;
+    if (!id || !require_integer_id(id.get(), "TableBase.Update")) return false;
     out.text = format("UPDATE `%s` SET `%s` = %%s%s WHERE id = %d"_id,
                        {quoted_table.get(), quoted_second.get(), content.get(), id.get()});
     return out.text && refuse_unstored(self, id.get());

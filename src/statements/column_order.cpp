@@ -16,12 +16,14 @@
 namespace brx {
 namespace {
 
-// A class found right for a table, at a version of the class. The table's
-// text is kept by value: no reference outlives the interpreter.
+// A class found right for a source of rows (a table, or the text of a
+// statement), at a version of the class. The source's text is kept by value:
+// no reference outlives the interpreter.
 struct CheckedClass {
     PyTypeObject* type = nullptr;
     unsigned int version = 0;
-    std::string table;
+    RowSource::Kind kind = RowSource::Kind::Table;
+    std::string source;
 };
 
 std::array<CheckedClass, 16> checked;
@@ -30,11 +32,11 @@ CheckedClass& slot_for(PyTypeObject* type) {
     return checked[(reinterpret_cast<std::uintptr_t>(type) >> 6) % checked.size()];
 }
 
-// The table name's text, or empty when it has none to compare (not a str).
-std::string_view table_text(PyObject* table) {
-    if (!PyUnicode_Check(table)) return {};
+// The source's text, or empty when it has none to compare (not a str).
+std::string_view source_text(const RowSource& source) {
+    if (!PyUnicode_Check(source.name)) return {};
     Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(table, &size);
+    const char* text = PyUnicode_AsUTF8AndSize(source.name, &size);
     if (!text) {
         PyErr_Clear();
         return {};
@@ -42,28 +44,29 @@ std::string_view table_text(PyObject* table) {
     return {text, static_cast<size_t>(size)};
 }
 
-bool known_right(PyObject* row_class, PyObject* table) {
+bool known_right(PyObject* row_class, const RowSource& source) {
     if (!internals::kFastPaths || !PyType_Check(row_class)) return false;
     auto* type = reinterpret_cast<PyTypeObject*>(row_class);
     const CheckedClass& slot = slot_for(type);
     if (slot.type != type || !internals::has_valid_version(type) || internals::version_tag(type) != slot.version)
         return false;
-    const std::string_view text = table_text(table);
-    return !text.empty() && text == slot.table;
+    const std::string_view text = source_text(source);
+    return !text.empty() && slot.kind == source.kind && text == slot.source;
 }
 
-void remember_right(PyObject* row_class, PyObject* table, unsigned int version) {
-    const std::string_view text = table_text(table);
+void remember_right(PyObject* row_class, const RowSource& source, unsigned int version) {
+    const std::string_view text = source_text(source);
     if (text.empty()) return;
     CheckedClass& slot = slot_for(reinterpret_cast<PyTypeObject*>(row_class));
     try {
-        slot.table.assign(text);
+        slot.source.assign(text);
     } catch (...) {
         slot.type = nullptr;  // no room: checked again next time
         return;
     }
     slot.type = reinterpret_cast<PyTypeObject*>(row_class);
     slot.version = version;
+    slot.kind = source.kind;
 }
 
 // [name of each cursor.description entry], or None when it reports none.
@@ -81,10 +84,22 @@ Ref cursor_column_names(PyObject* cursor) {
     return read ? std::move(names) : Ref();
 }
 
+// The server compares column names without regard to case: "Name" names the
+// column `name`. 1 same, 0 not, -1 failed.
+int same_name(PyObject* mine, PyObject* theirs) {
+    const int equal = PyObject_RichCompareBool(mine, theirs, Py_EQ);
+    if (equal != 0 || !PyUnicode_Check(mine) || !PyUnicode_Check(theirs)) return equal;
+    Ref mine_lower = call_method(mine, py::lower(), {});
+    Ref theirs_lower = mine_lower ? call_method(theirs, py::lower(), {}) : Ref();
+    if (!theirs_lower) return -1;
+    return PyObject_RichCompareBool(mine_lower.get(), theirs_lower.get(), Py_EQ);
+}
+
 // 1 when every position that has both a declared and a reported name has
 // the same one, 0 not, -1 failed. A row built from fewer values than the
-// class declares takes defaults for the rest, and values beyond the declared
-// names are dropped: only a name paired with another column's value is wrong.
+// class declares takes defaults for the rest, and the columns beyond the
+// declared names are no concern of the order: only a name paired with another
+// column's value is wrong.
 int same_names(PyObject* declared, PyObject* reported) {
     // Both lists are this check's own copies: an item's __eq__ cannot change
     // their length; the items are held for the comparison.
@@ -92,26 +107,29 @@ int same_names(PyObject* declared, PyObject* reported) {
     for (Py_ssize_t i = 0; i < count; ++i) {
         Ref mine = Ref::borrow(PyList_GET_ITEM(declared, i));
         Ref theirs = Ref::borrow(PyList_GET_ITEM(reported, i));
-        const int equal = PyObject_RichCompareBool(mine.get(), theirs.get(), Py_EQ);
+        const int equal = same_name(mine.get(), theirs.get());
         if (equal <= 0) return equal;
     }
     return 1;
 }
 
-bool raise_mismatch(PyObject* row_class, PyObject* table, PyObject* declared, PyObject* reported) {
+bool raise_mismatch(PyObject* row_class, const RowSource& source, PyObject* declared, PyObject* reported) {
     Ref class_name = get_attr(row_class, py::dunder_name());
     if (!class_name) {
         PyErr_Clear();
         class_name = Ref::borrow(row_class);
     }
-    Ref message = format("Table %s has the columns %r, in this order, but %s.COLUMN_NAMES is %r: "
-                         "declare COLUMN_NAMES as the table's columns in the table's order"_id,
-                         {table, reported, class_name.get(), declared});
+    const bool table = source.kind == RowSource::Kind::Table;
+    Ref message = format(table ? "Table %s has the columns %r, in this order, but %s.COLUMN_NAMES is %r: "
+                                 "declare COLUMN_NAMES as the table's columns in the table's order"_id
+                               : "Query %.200r returns the columns %r, in this order, but %s.COLUMN_NAMES is %r: "
+                                 "select the class's columns in its order"_id,
+                         {source.name, reported, class_name.get(), declared});
     if (message) PyErr_SetObject(PyExc_ValueError, message.get());
     return false;
 }
 
-bool compare(PyObject* row_class, PyObject* table, PyObject* cursor) {
+bool compare(PyObject* row_class, const RowSource& source, PyObject* cursor) {
     Ref names;
     const int has_names = lookup_attribute(row_class, py::COLUMN_NAMES(), names);
     if (has_names <= 0) return has_names == 0;
@@ -126,16 +144,19 @@ bool compare(PyObject* row_class, PyObject* table, PyObject* cursor) {
     if (reported.get() == Py_None) return true;
     const int same = same_names(declared.get(), reported.get());
     if (same < 0) return false;
-    if (!same) return raise_mismatch(row_class, table, declared.get(), reported.get());
-    if (tagged && internals::kFastPaths) remember_right(row_class, table, version);
+    if (!same) return raise_mismatch(row_class, source, declared.get(), reported.get());
+    if (tagged && internals::kFastPaths) remember_right(row_class, source, version);
     return true;
 }
 
 }  // namespace
 
-bool check_column_order(PyObject* row_class, PyObject* table, PyObject* cursor) {
-    if (known_right(row_class, table)) return true;
-    if (compare(row_class, table, cursor)) return true;
+bool check_column_order(PyObject* row_class, const RowSource& source, PyObject* cursor) {
+    if (known_right(row_class, source)) return true;
+    if (compare(row_class, source, cursor)) return true;
+    // An interrupt stops at once: the rest of the result stays unread, and
+    // the connection with it is closed rather than used again.
+    if (interrupt_pending()) return false;
     StashedError failure;
     drain_results(cursor);
     return false;

@@ -1,7 +1,9 @@
 // The one way the module uses connector cursors: open on the block's
 // connection, execute, iterate rows as tuples, and read every result to its
 // end so that no unread result is left on the connection (the connector
-// refuses the next statement and the commit otherwise).
+// refuses the next statement and the commit otherwise). An interrupt is the
+// exception: the rest of a result may take seconds to read, so it is left
+// unread and the connection closed.
 #pragma once
 
 #include "support/errors.hpp"
@@ -30,7 +32,9 @@ enum class RowStep { Next, Stop, Fail };
 
 // Calls on_row(row) for each row (borrowed) until the rows end or on_row
 // returns Stop; the rows left are then drained. When on_row fails, the rest is
-// drained too and the failure is reported. Returns false with an exception set.
+// drained too and the failure is reported; after an interrupt nothing more is
+// read (see interrupt_pending): the guard closes such a connection instead of
+// using it again. Returns false with an exception set.
 template <class OnRow>
 bool for_each_row(PyObject* cursor, OnRow&& on_row) {
     Ref iterator = Ref::steal(PyObject_GetIter(cursor));
@@ -40,6 +44,7 @@ bool for_each_row(PyObject* cursor, OnRow&& on_row) {
             case RowStep::Next: continue;
             case RowStep::Stop: return drain_rows(cursor);
             case RowStep::Fail: {
+                if (interrupt_pending()) return false;
                 StashedError failure;
                 drain_rows(cursor);
                 return false;

@@ -10,7 +10,9 @@ namespace brx {
 
 // Rewrites `text` and `params` into the mapping form ("%(0)s" markers, a
 // dict of values, each "%" inside backticks escaped) when a quoted name holds
-// "%"; leaves both alone otherwise. False with an exception set on failure.
+// "%"; leaves both alone otherwise. Names are found as the server's lexer
+// finds them: a backtick inside a string literal or a comment quotes nothing.
+// False with an exception set on failure.
 bool escape_names_for_params(Ref& text, Ref& params);
 
 }  // namespace brx

@@ -1,6 +1,7 @@
 // Query: one caller-written statement with its parameters, in one guarded
 // block; its rows as tuples, or as row objects of the given class.
 #include "connections/guard_block.hpp"
+#include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
 #include "statements/statement_methods.hpp"
 #include "support/calls.hpp"
@@ -47,6 +48,10 @@ Ref query(Bound<sig::query> args) {
         if (!cursor) return {};
         PyObject* const values = params.get() == Py_None ? nullptr : params.get();
         if (!execute_statement(cursor.get(), statement, values)) return {};
+        // The statement's text is its shape: checked at its first read per class.
+        if (row_class != Py_None &&
+            !check_column_order(row_class, RowSource{RowSource::Kind::Statement, statement}, cursor.get()))
+            return {};
         Ref rows = Ref::steal(PyList_New(0));
         if (!rows) return {};
         // A statement without a result (an UPDATE) yields no rows here.

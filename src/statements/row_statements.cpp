@@ -42,6 +42,7 @@ Ref guard_select(Bound<sig::guard_select> args) {
     PyObject* const table = args.get<"table">();
     PyObject* const row_class = args.get<"_class">();
     // A bad id borrows no connection.
+    if (!require_integer_id(id, "CNXGuard.Select")) return {};
     Ref text = select_by_id_text(table, id);
     if (!text) return {};
     bool found = false;
@@ -92,7 +93,7 @@ Ref guard_insert(Bound<sig::guard_insert> args) {
 Ref guard_delete(Bound<sig::guard_delete> args) {
     // The id must be an integer, as for Select: the server would read a string
     // such as "3 OR 1=1" as the number 3, and 1.9 matches no row.
-    if (!require_integer_id(args.get<"id">()) || !format("%d"_id, {args.get<"id">()})) return {};
+    if (!require_integer_id(args.get<"id">(), "CNXGuard.Delete")) return {};
     Ref text = delete_by_id_text(args.get<"table">());
     if (!text) return {};
     Ref params = Ref::steal(PyTuple_Pack(1, args.get<"id">()));

@@ -18,30 +18,35 @@ Ref with_table(PyObject* text_format, PyObject* table, PyObject* operand) {
     if (!name) return {};
     return format(text_format, {name.get(), operand});
 }
-// format % (quoted table, quoted column, id)
-Ref with_table_and_column(PyObject* text_format, PyObject* table, PyObject* column, PyObject* id) {
-    if (!require_integer_id(id)) return {};
+// format % (quoted table, quoted column, operand)
+Ref with_table_and_column(PyObject* text_format, PyObject* table, PyObject* column, PyObject* operand) {
     Ref table_name = quoted_name(table);
     if (!table_name) return {};
     Ref column_name = quoted_name(column);
     if (!column_name) return {};
-    return format(text_format, {table_name.get(), column_name.get(), id});
+    return format(text_format, {table_name.get(), column_name.get(), operand});
 }
 }  // namespace
 
-bool require_integer_id(PyObject* id, const char* what) {
+bool require_integer_id(PyObject* id, const char* call, const char* what) {
     if (PyLong_Check(id) || PyIndex_Check(id)) return true;
     PyNumberMethods* number = Py_TYPE(id)->tp_as_number;
-    if (!number || (!number->nb_int && !number->nb_float)) return true;
-    Ref shown = Ref::steal(PyObject_Repr(id));
-    if (!shown) return false;
-    PyErr_Format(PyExc_TypeError, "%s must be an integer, not %.200s (%U): it would be written as a truncated number",
-                 what, Py_TYPE(id)->tp_name, shown.get());
+    const bool truncated = number && (number->nb_int || number->nb_float);
+    const bool text = PyUnicode_Check(id) || PyBytes_Check(id) || PyByteArray_Check(id);
+    const char* reason = truncated ? ": it would be written as a truncated number"
+                         : text    ? ": convert text with int() first"
+                                   : "";
+    if (call)
+        PyErr_Format(PyExc_TypeError, "%s must be an integer, not %.200s (%.200R), in %s%s", what, Py_TYPE(id)->tp_name,
+                     id, call, reason);
+    else
+        PyErr_Format(PyExc_TypeError, "%s must be an integer, not %.200s (%.200R)%s", what, Py_TYPE(id)->tp_name, id,
+                     reason);
     return false;
 }
 
 Ref select_by_id_text(PyObject* table, PyObject* id) {
-    if (!require_integer_id(id)) return {};
+    if (!require_integer_id(id, nullptr)) return {};
     return with_table("SELECT * FROM `%s` WHERE id = %d"_id, table, id);
 }
 
@@ -66,7 +71,7 @@ Ref insert_returning_ids_text(PyObject* table, Py_ssize_t column_count, Py_ssize
 Ref delete_by_id_text(PyObject* table) { return with_table("DELETE FROM `%s` WHERE id = %%s"_id, table); }
 
 Ref alter_auto_increment_text(PyObject* table, PyObject* value) {
-    if (!require_integer_id(value, "AUTO_INCREMENT value")) return {};
+    if (!require_integer_id(value, nullptr, "AUTO_INCREMENT value")) return {};
     return with_table("ALTER TABLE `%s` AUTO_INCREMENT = %d"_id, table, value);
 }
 
@@ -77,6 +82,7 @@ Ref show_create_table_text(PyObject* table) { return with_table("SHOW CREATE TAB
 Ref select_all_text(PyObject* table) { return with_table("SELECT * FROM `%s`"_id, table); }
 
 Ref select_by_column_text(PyObject* table, PyObject* column, PyObject* id) {
+    if (!require_integer_id(id, nullptr)) return {};
     return with_table_and_column("SELECT * FROM `%s` WHERE `%s` = %d"_id, table, column, id);
 }
 
@@ -96,7 +102,7 @@ Ref identifier_list(PyObject* ids) {
     const Py_ssize_t count = PyList_GET_SIZE(ids);
     for (Py_ssize_t i = 0; i < count; ++i) {
         Ref id = Ref::borrow(PyList_GET_ITEM(ids, i));
-        if (!require_integer_id(id.get())) return {};
+        if (!require_integer_id(id.get(), nullptr)) return {};
         Ref part = format("%d"_id, {id.get()});
         if (!part || PyList_Append(parts.get(), part.get()) < 0) return {};
     }
@@ -107,8 +113,8 @@ Ref identifier_list(PyObject* ids) {
 // some identifiers are kept.
 Ref rows_pointing_at(PyObject* text_format, PyObject* except_format, PyObject* table, PyObject* column, PyObject* id,
                      PyObject* kept) {
+    if (!require_integer_id(id, nullptr)) return {};
     if (!kept || PyList_GET_SIZE(kept) == 0) return with_table_and_column(text_format, table, column, id);
-    if (!require_integer_id(id)) return {};
     Ref table_name = quoted_name(table);
     Ref column_name = table_name ? quoted_name(column) : Ref();
     Ref list = column_name ? identifier_list(kept) : Ref();

@@ -8,11 +8,14 @@
 
 namespace brx {
 
-// An identifier about to go into a statement: "%d" would write 1.9 as 1 and
-// so address another row, so a number that is not an integer (one without
-// __index__: a float, a Decimal) raises TypeError. Other objects are left to
-// the "%d" conversion, which refuses them with the interpreter's own message.
-bool require_integer_id(PyObject* id, const char* what = "id");
+// An identifier about to go into a statement must be an integer (an int, or
+// a number with __index__): "%d" would write 1.9 as 1 and so address another
+// row, and a str such as "2", straight from a URL, is no number at all.
+// Anything else raises TypeError "id must be an integer, not str ('2'), in
+// CNXGuard.Select: ...", naming `call` (the operation the caller called) when
+// given. The texts below check their identifiers too, naming no call: the
+// operations check first, so that the message names them.
+bool require_integer_id(PyObject* id, const char* call, const char* what = "id");
 
 // SELECT * FROM `t` WHERE id = 7
 Ref select_by_id_text(PyObject* table, PyObject* id);

@@ -30,6 +30,7 @@ Ref unpack_row(PyObject* row, Py_ssize_t expected) {
 }  // namespace
 
 Ref guard_alter_auto_increment(Bound<sig::guard_alter_auto_increment> args) {
+    if (!require_integer_id(args.get<"value">(), "CNXGuard.AlterAutoIncrement", "AUTO_INCREMENT value")) return {};
     Ref text = alter_auto_increment_text(args.get<"table">(), args.get<"value">());
     if (!text) return {};
     return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {

@@ -44,6 +44,13 @@ Ref take_exception();
 // Raises `exc` again (steals it).
 void restore_exception(Ref exc);
 
+// The exception being raised is an interrupt, not an Exception: Ctrl-C
+// (KeyboardInterrupt), SystemExit, or a signal handler's own BaseException.
+// Work stops at once then, and reads nothing more from the server.
+inline bool interrupt_pending() noexcept {
+    return PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception);
+}
+
 // Turns the C++ exception being handled into a Python one (MemoryError for an
 // allocation failure); call only inside a catch block. Nothing thrown in C++
 // may unwind into the interpreter.

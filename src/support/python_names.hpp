@@ -66,6 +66,7 @@ inline PyObject* Select() { return "Select"_id; }
 inline PyObject* Update() { return "Update"_id; }
 
 // Names of the connector, its connections and cursors.
+inline PyObject* _cmysql() { return "_cmysql"_id; }
 inline PyObject* _connector() { return "_connector"_id; }
 inline PyObject* autocommit() { return "autocommit"_id; }
 inline PyObject* close() { return "close"_id; }
@@ -83,6 +84,7 @@ inline PyObject* lastrowid() { return "lastrowid"_id; }
 inline PyObject* nextset() { return "nextset"_id; }
 inline PyObject* OperationalError() { return "OperationalError"_id; }
 inline PyObject* rollback() { return "rollback"_id; }
+inline PyObject* shutdown() { return "shutdown"_id; }
 inline PyObject* use_pure() { return "use_pure"_id; }
 
 // Module attributes, builtins and special methods.
