@@ -351,7 +351,8 @@ def steady_cpu(settings, rounds):
             worker.stdin.close()
             worker.wait()
     pages = rounds * len(PAGES)
-    return {name: {"median": statistics.median(cpu[name]), "quartiles": quartiles(cpu[name]),
+    # The mean, not the median: a full collection falls in one turn of several, and belongs to the page.
+    return {name: {"mean": statistics.fmean(cpu[name]), "quartiles": quartiles(cpu[name]),
                    "gc share": sum(in_gc[name]) / sum(cpu[name]),
                    "collections": [count / pages for count in collections[name]]} for name in NAMES}, loads
 
@@ -413,22 +414,21 @@ def report(costs, cpu, rounds, loads, sizes, in_memory):
         rows.append(["instructions, GC included (callgrind, %d pages)" % len(PAGES),
                      mega(totals[NAMES[0]]), mega(totals[NAMES[1]]),
                      "%s (%.2fx / %.2fx)" % (mega(brx), brx / totals[NAMES[0]], brx / totals[NAMES[1]])])
-    cpu_brx = cpu["brx_sql"]["median"]
-    rows.append(["steady-state CPU (%.0f rows a page; load %.1f-%.1f)" % (sizes["brx_sql"]["rows"], min(loads), max(loads))]
-                + ["%s (%s-%s)" % (ms(cpu[n]["median"]), ms(cpu[n]["quartiles"][0]), ms(cpu[n]["quartiles"][1]))
-                   for n in NAMES[:2]]
-                + ["%s (%s-%s; %.2fx / %.2fx)" % (ms(cpu_brx), ms(cpu["brx_sql"]["quartiles"][0]),
-                                                  ms(cpu["brx_sql"]["quartiles"][1]),
-                                                  cpu_brx / cpu[NAMES[0]]["median"], cpu_brx / cpu[NAMES[1]]["median"])])
-    if costs:
-        # Full collections come every few hundred pages, so the 20 counted pages hardly see them:
-        # their steady-state rate times what one costs here.
+        # Full collections come too seldom to fall in the 20 counted pages: their steady-state
+        # rate times what one costs here.
         amortised = {n: totals[n] + cpu[n]["collections"][2] * costs[n]["a full collection"][0]
                      for n in NAMES}
         rows.append(["the same with full collections at their steady-state rate (estimate)"]
                     + [mega(amortised[n]) for n in NAMES[:2]]
                     + ["%s (%.2fx / %.2fx)" % (mega(amortised["brx_sql"]), amortised["brx_sql"] / amortised[NAMES[0]],
                                                amortised["brx_sql"] / amortised[NAMES[1]])])
+    cpu_brx = cpu["brx_sql"]["mean"]
+    rows.append(["steady-state CPU (%.0f rows a page; load %.1f-%.1f)" % (sizes["brx_sql"]["rows"], min(loads), max(loads))]
+                + ["%s (%s-%s)" % (ms(cpu[n]["mean"]), ms(cpu[n]["quartiles"][0]), ms(cpu[n]["quartiles"][1]))
+                   for n in NAMES[:2]]
+                + ["%s (%s-%s; %.2fx / %.2fx)" % (ms(cpu_brx), ms(cpu["brx_sql"]["quartiles"][0]),
+                                                  ms(cpu["brx_sql"]["quartiles"][1]),
+                                                  cpu_brx / cpu[NAMES[0]]["mean"], cpu_brx / cpu[NAMES[1]]["mean"])])
     rows.append(["time in garbage collection"] + ["%.0f%%" % (100 * cpu[n]["gc share"]) for n in NAMES])
     rows.append(["collections per 100 pages, by generation (young / middle / full)"]
                 + [" / ".join("%.1f" % (100 * c) for c in cpu[n]["collections"]) for n in NAMES])
@@ -437,8 +437,9 @@ def report(costs, cpu, rounds, loads, sizes, in_memory):
     rows.append(["objects per row the collector tracks (as tuples: %.2f)" % sizes["raw tuples, fetchall()"]["objects"]]
                 + ["%.2f" % sizes[n]["objects"] for n in NAMES])
     out.append(table(header, rows))
-    out.append("\nCPU: median of %d runs of %d pages per system, (p25-p75), the order of the systems rotating each "
-               "round; ratios are brx_sql's to the two raw columns. Times move with the machine's load (1-minute load "
+    out.append("\nCPU: each system's CPU time over %d turns of %d pages, per page, with the 25th-75th percentiles of "
+               "the turns; each system in a process of its own, the order of the turns rotating each round. Ratios "
+               "are brx_sql's to the two raw columns. Times move with the machine's load (1-minute load "
                "average, %d cores); instructions do not." % (rounds, len(PAGES), os.cpu_count()))
     if costs:
         shares = {name: split(costs[name]) for name in NAMES}
@@ -467,7 +468,7 @@ def report(costs, cpu, rounds, loads, sizes, in_memory):
         if measure == "instructions" and not costs:
             continue
         ratio = (split(costs["brx_sql"])["the page"] / split(costs[base])["the page"] if measure == "instructions"
-                 else cpu_brx / cpu[base]["median"])
+                 else cpu_brx / cpu[base]["mean"])
         out.append("%-4s %5.2fx  %s at most %.2fx %s" % ("met" if ratio <= bound else "MISS", ratio, measure, bound, base))
     for key, unit in (("bytes", "bytes"), ("objects", "tracked objects")):
         now = sizes["brx_sql"][key]
