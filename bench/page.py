@@ -170,16 +170,22 @@ class Raw:
     def __init__(self, bench):
         self.cnx = bench.connect()
 
+    @staticmethod
+    def rows(cursor):
+        """The rows of the statement just run, read one at a time."""
+        return cursor
+
     def by_ids(self, cursor, table, names, ids):
         if not ids:
             return {}
         cursor.execute("SELECT * FROM %s WHERE id IN (%s)" % (table, ", ".join("%d" % i for i in ids)))
-        return {row[0]: dict(zip(names, row)) for row in cursor}
+        return {row[0]: dict(zip(names, row)) for row in self.rows(cursor)}
 
-    def page(self, after):
+    def load(self, after):
+        """The page's customers, each holding its city (holding its country) and its orders."""
         cursor = self.cnx.cursor()
         cursor.execute(PAGE_SQL, (after, PAGE))
-        customers = [dict(zip(self.CUSTOMER, row)) for row in cursor]
+        customers = [dict(zip(self.CUSTOMER, row)) for row in self.rows(cursor)]
         cities = self.by_ids(cursor, "cities", self.CITY, {c["city_id"] for c in customers if c["city_id"] is not None})
         countries = self.by_ids(cursor, "countries", self.COUNTRY, {c["country_id"] for c in cities.values()})
         for city in cities.values():
@@ -191,26 +197,42 @@ class Raw:
                 c["city_id"] = cities[c["city_id"]]
         cursor.execute("SELECT * FROM orders WHERE customer_id IN (%s) ORDER BY id"
                        % ", ".join("%d" % c["id"] for c in customers))
-        for row in cursor:
+        for row in self.rows(cursor):
             order = dict(zip(self.ORDER, row))
             owner = by_customer[order["customer_id"]]
             order["customer_id"] = owner
             owner["orders"].append(order)
         self.cnx.commit()
+        return customers
+
+    @staticmethod
+    def show(customers):
         return [(c["name"], c["city_id"] and c["city_id"]["name"], c["city_id"] and c["city_id"]["country_id"]["name"],
                  [o["total"] for o in c["orders"]]) for c in customers]
 
+    def page(self, after):
+        return self.show(self.load(after))
+
 
 class Module:
+    """The guide's recipe for a page: `Query` for the page, `FillForeignMany` for what it points at."""
+
     def __init__(self, bench):
         self.pool = brx_sql.CNXPool(**bench.settings)
 
-    def page(self, after):
+    def load(self, after):
         with brx_sql.CNXGuard(None, self.pool) as cnx:
             customers = Query(PAGE_SQL, (after, PAGE), Customer, cnx)
             FillForeignMany(customers, ["city_id.country_id", "orders"], cnx)
+        return customers
+
+    @staticmethod
+    def show(customers):
         return [(c["name"], c["city_id"] and c["city_id"]["name"], c["city_id"] and c["city_id"]["country_id"]["name"],
                  [o["total"] for o in c.orders]) for c in customers]
+
+    def page(self, after):
+        return self.show(self.load(after))
 
 
 class Peewee:

@@ -1,7 +1,9 @@
 """A relay on loopback TCP that holds every chunk for a fixed delay in each direction, to measure
 as over a network (the kernel here has no queueing disciplines for netem).
 
-    python bench/relay.py UNIX_SOCKET DELAY_SECONDS    prints the port it listens on, then relays
+    python bench/relay.py TARGET DELAY_SECONDS    prints the port it listens on, then relays
+
+TARGET is the server's Unix socket (a path) or HOST:PORT for TCP.
 
 Every connection gets one queue per direction: a reader thread stamps each chunk with when it may
 leave, a sender thread sends it then, so chunks keep their order and a burst is not serialised by
@@ -51,14 +53,29 @@ def pump(source, sink, delay):
         threading.Thread(target=target, daemon=True).start()
 
 
-def serve(unix_socket, delay):
+def connect(target):
+    """A connection to the server: TARGET is a Unix socket's path or HOST:PORT."""
+    if "/" in target:
+        server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        server.connect(target)
+        return server
+    host, _, port = target.rpartition(":")
+    server = socket.create_connection((host, int(port)))
+    server.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    return server
+
+
+def serve(target, delay):
     listener = socket.create_server(("127.0.0.1", 0))
     print(listener.getsockname()[1], flush=True)
     while True:
         client, _ = listener.accept()
         client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        server.connect(unix_socket)
+        try:
+            server = connect(target)
+        except OSError:
+            client.close()  # the client sees the server gone
+            continue
         pump(client, server, delay)
         pump(server, client, delay)
 

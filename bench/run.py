@@ -5,7 +5,9 @@ writes it, with the targets, to bench/results/latest.md, and a chart to bench/re
 
 --quick runs everything once with smaller counts, to try the suite out; its figures mean little.
 --latency runs only the single-row operations, on loopback and through a relay adding about 0.75 ms
-a round trip (bench/latency.py)."""
+a round trip (bench/latency.py).
+--page-cost runs only the page of related rows, in detail: instructions and their split, steady-state
+CPU, time in garbage collection, bytes per row (bench/page_cost.py)."""
 import argparse
 import datetime
 import os
@@ -186,6 +188,8 @@ def main():
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--latency", action="store_true",
                         help="only the single-row operations, on loopback and through a delaying relay")
+    parser.add_argument("--page-cost", action="store_true",
+                        help="only the page of related rows, in detail: instructions, CPU, bytes per row")
     parser.add_argument("--saved", metavar="FILE", help="write the report from the figures a run saved")
     options = parser.parse_args()
     if options.saved:
@@ -197,6 +201,9 @@ def main():
     if options.latency:
         import latency
         return latency.run(options.quick)
+    if options.page_cost:
+        import page_cost
+        return page_cost.run(options.quick)
     if options.quick:
         common.REPEATS = ops.REPEATS = graph.REPEATS = threads.REPEATS = page.REPEATS = 1
         ops.COUNT, graph.GRAPHS, graph.FILLED, threads.SECONDS = 200, 50, 50, 0.3
