@@ -1,6 +1,7 @@
 // The function type shared by every method and module function.
 #include "module/function.hpp"
 
+#include "module/connector_errors.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
@@ -34,7 +35,10 @@ PyObject* run_body(Function& fn, const Args& bound) {
     if (!result && !PyErr_Occurred())
         PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
     Py_LeaveRecursiveCall();
-    if (!result) add_traceback_entry(fn);
+    if (!result) {
+        raise_as_connector_error();
+        add_traceback_entry(fn);
+    }
     return result.release();
 }
 
