@@ -18,7 +18,7 @@ Ref extension_error_class();
 // get_mysql_exception, as the connector itself does), or by its
 // InterfaceError when it carries no number; the original becomes the cause.
 // Any other exception, or a failure to build the replacement, leaves the
-// exception as it is.
-void raise_as_connector_error();
+// exception as it is. Cold: only failing calls get here.
+[[gnu::cold]] void raise_as_connector_error();
 
 }  // namespace brx
