@@ -12,7 +12,7 @@ def key(column, table, cls):
     """A foreign key column pointing at `table`, whose rows are `cls` objects."""
     return ColumnAttribute(column, None, True, table, cls)
 
-try:  # the C extension's commit and rollback raise its own error class, not the connector's
+try:  # called directly, the C extension's commit and rollback raise its own error class
     from _mysql_connector import MySQLInterfaceError
     CONNECTOR_ERRORS = (mysql.connector.Error, MySQLInterfaceError)
 except ImportError:

@@ -43,6 +43,15 @@ def test_unfit_connection_is_closed_not_given_back(pool, recorder, failure, capl
     assert [r.exc_info[1] for r in warnings(caplog)] == [failure]
 
 
+def test_read_timeout_closes_the_connection_whose_reply_is_still_coming(pools, dbconfig):
+    pool = pools(**dbconfig, read_timeout=1)
+    pool.PING_AFTER = 60  # lent again unchecked: a connection given back would read the old reply
+    with pytest.raises(mysql.connector.Error):
+        brx_sql.Query("SELECT SLEEP(2), 'slow'", pool=pool)
+    assert idle(pool) == []
+    assert brx_sql.Query("SELECT %s", ("next",), pool=pool) == [("next",)]
+
+
 def test_connection_killed_by_the_server_reports_the_statements_error(pool, db, tables):
     cnx = pool.Get()
     db.run("KILL %d" % cnx.connection_id)

@@ -45,6 +45,20 @@ def test_borrowing_guard_ends_one_transaction_for_nested_guards(pool, db, record
     assert idle(pool) == [cnx.real] and not cnx.in_transaction
 
 
+@pytest.mark.parametrize("ping_after", [0, 60])
+def test_connection_used_after_its_block_is_rolled_back_before_it_is_lent(pool, db, caplog, ping_after):
+    db.run(CREATE_ITEMS)
+    db.run("INSERT INTO items (name) VALUES ('old')")
+    pool.PING_AFTER = ping_after
+    row = lambda *values: values  # noqa: E731
+    with CNXGuard(None, pool) as cnx:
+        pass
+    assert CNXGuard.Select(1, "items", row, cnx) == (1, "old")  # a read snapshot opens on the idle connection
+    db.run("UPDATE items SET name = 'new'")
+    assert CNXGuard.Select(1, "items", row, pool=pool) == (1, "new")
+    assert idle(pool) == [cnx] and "used after its block ended" in caplog.text
+
+
 def test_guard_keeps_the_pool_it_was_built_with(pool, recorder):
     first, second = recorder(pool), recorder(pool)
     CNXGuard.POOL = first

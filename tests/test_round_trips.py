@@ -11,7 +11,7 @@ import pytest
 
 import brx_sql
 from brx_sql import Cache, CNXGuard, CNXPool
-from tables import CONNECTOR_ERRORS, Home, Person, Pet, Toy, counts, graph, idle, ids, run_threads
+from tables import Home, Person, Pet, Toy, counts, graph, idle, ids, run_threads
 
 
 @pytest.fixture
@@ -48,8 +48,9 @@ OPERATIONS = {
 
 
 @pytest.mark.parametrize("settings, expected", [({}, 3), ({"PING_AFTER": 60}, 2),
-                                                ({"PING_AFTER": 60, "autocommit": True}, 1)],
-                         ids=["default", "ping_after", "ping_after+autocommit"])
+                                                ({"PING_AFTER": 60, "autocommit": True}, 1),
+                                                ({"PING_AFTER": 60, "buffered": True}, 2)],
+                         ids=["default", "ping_after", "ping_after+autocommit", "ping_after+buffered"])
 @pytest.mark.parametrize("operation", OPERATIONS)
 def test_round_trips_of_single_row_operations(tables, pools, dbconfig, count_round_trips, operation, settings,
                                                expected):
@@ -117,20 +118,26 @@ def test_a_failing_multi_row_insert_rolls_back_the_whole_update(tables, pool, db
     assert counts(tables) == [1, 1, 2]
 
 
+READS = {"text": lambda home: CNXGuard.Select(home["id"], "homes", Home)["name"],
+         "params": lambda home: brx_sql.Query("SELECT name FROM homes WHERE id = %s", (home["id"],))[0][0]}
+
+
+@pytest.mark.parametrize("read", READS)
 @pytest.mark.parametrize("ping_after", [60, 0])
-def test_connection_killed_while_idle(tables, pool, db, monkeypatch, ping_after):
+def test_connections_killed_while_idle(tables, pool, db, monkeypatch, ping_after, read):
     monkeypatch.setattr(CNXPool, "PING_AFTER", ping_after)  # read from the class when the pool sets none
     CNXGuard.POOL = pool
     home = stored_home()
-    (lent,) = idle(pool)
-    db.run("KILL %d" % lent.connection_id)
+    killed = [pool.Get() for _ in range(3)]
+    for cnx in killed:
+        pool.Put(cnx)
+        db.run("KILL %d" % cnx.connection_id)
     if ping_after:
-        with pytest.raises(CONNECTOR_ERRORS):  # lent unchecked inside the window: the statement finds it dead
-            CNXGuard.Select(home["id"], "homes", Home)
-        assert lent not in idle(pool)
-    # the next call succeeds; without PING_AFTER the pool's check already replaced the dead connection
-    assert CNXGuard.Select(home["id"], "homes", Home)["name"] == "h"
-    assert idle(pool) and idle(pool)[0] is not lent
+        with pytest.raises(mysql.connector.Error):  # lent unchecked inside the window: the statement finds it dead
+            READS[read](home)
+        assert killed[-1] not in idle(pool)
+    # every later call succeeds: the other idle connections are checked before they are lent
+    assert [READS[read](home) for _ in range(3)] == ["h"] * 3
 
 
 @pytest.mark.parametrize("name, value, error", [("MAX_IDLE", -1, ValueError), ("MAX_IDLE", 2.5, TypeError),
@@ -141,7 +148,7 @@ def test_bad_pool_settings_lose_no_connection(tables, pool, caplog, name, value,
     (kept,) = idle(pool)
     setattr(pool, name, value)
     if name == "PING_AFTER":
-        with pytest.raises(error):
+        with pytest.raises(error, match="^CNXPool.PING_AFTER must be a number of seconds"):
             stored_home()
         assert idle(pool) == [kept]  # read before a connection is taken
     else:
@@ -149,7 +156,8 @@ def test_bad_pool_settings_lose_no_connection(tables, pool, caplog, name, value,
         # succeeded, the failure is logged and the connection closed.
         assert stored_home()["id"] > 0
         assert not kept.is_connected() and idle(pool) == []
-        assert any(r.exc_info and r.exc_info[0] is error for r in caplog.records)
+        assert any(r.exc_info and r.exc_info[0] is error and "CNXPool.MAX_IDLE" in str(r.exc_info[1])
+                   for r in caplog.records)
 
 
 class CountingConnector:
@@ -167,7 +175,7 @@ class CountingConnector:
 
 
 def test_threads_sharing_a_pool_with_max_idle_connect_no_more_after_warm_up(tables, pool, monkeypatch):
-    pool.MAX_IDLE = 16
+    pool.MAX_IDLE = 10**30  # no limit
     warm = [pool.Get() for _ in range(16)]
     for cnx in warm:
         pool.Put(cnx)

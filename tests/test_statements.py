@@ -1,5 +1,8 @@
 """The CNXGuard statement helpers and the table functions against the real server: statement texts,
 escaped names, transactions, results read to the end, bad input."""
+from contextlib import nullcontext
+from unittest import mock
+
 import mysql.connector
 import pytest
 
@@ -65,6 +68,27 @@ def test_select_reads_first_row_and_leaves_connection_usable(pool, db):
         assert G.Select(7, "dup", as_tuple, cnx) == (7, 1)
         assert brx_sql.Execute("SELECT 9", cnx) == [(9,)]
     assert len(idle(pool)) == 1  # given back each time, not lost to an unread result
+
+
+@pytest.mark.parametrize("made_by", ["attribute", "mock.patch", "subclass"])
+def test_connection_given_is_left_as_the_application_made_it(dbconfig, table_t, made_by):
+    plain = mysql.connector.connect(**dbconfig)
+    plain.close()
+    made = []
+
+    class Counting(type(plain)):
+        def cursor(self, *args, **kwargs):
+            made.append(1)
+            return super().cursor(*args, **kwargs)
+    cnx = (Counting if made_by == "subclass" else type(plain))(**{k: v for k, v in dbconfig.items() if k != "use_pure"})
+    own, made[:] = mock.Mock(return_value=True), []  # the pure-Python connect makes cursors of its own
+    if made_by == "attribute":
+        cnx.is_connected = own
+    with mock.patch.object(cnx, "is_connected") if made_by == "mock.patch" else nullcontext():  # exit: deletes it
+        assert brx_sql.Query("SELECT 1", cnx=cnx) == [(1,)] and G.Select(7, "t", as_tuple, cnx) == (7, 1, 2, 3)
+    assert vars(cnx).get("is_connected") is (own if made_by == "attribute" else None)
+    assert made == ([1, 1] if made_by == "subclass" else [])  # an override of cursor() is called, not bypassed
+    cnx.close()
 
 
 @pytest.mark.parametrize("call, error, message", [

@@ -4,15 +4,19 @@
 // A borrowed connection goes back to the pool only when it is known to be fit
 // for the next borrower. After an interrupt (an exception that is not an
 // Exception: Ctrl-C, a signal handler's timeout) the connector may have
-// stopped in the middle of a packet, and after a lost connection there is
-// nothing to talk to: a ROLLBACK then reads garbage or waits for ever, and the
-// next borrower gets the previous statement's answer. Such a connection is
-// closed instead. Whatever fails while the guard tidies up after a failed
-// block is logged and the connection dropped, so the caller sees the block's
-// own exception; once a commit has succeeded, the call has succeeded, and a
-// failure to give the connection back is only logged.
+// stopped in the middle of a packet; after a lost connection there is nothing
+// to talk to; after a read time-out the reply is still on its way. A ROLLBACK
+// then reads garbage or waits for ever, and the next borrower gets the
+// previous statement's answer. Such a connection is closed instead
+// (connection_failures.hpp tells which failures these are). Whatever fails
+// while the guard tidies up after a failed block is logged and the connection
+// dropped, so the caller sees the block's own exception; once a commit has
+// succeeded, the call has succeeded, and a failure to give the connection back
+// is only logged.
+#include "connections/connection_failures.hpp"
 #include "connections/guard_block.hpp"
 #include "connections/pool_guard_methods.hpp"
+#include "connections/pool_settings.hpp"
 #include "connections/unread_close.hpp"
 #include "module/module_state.hpp"
 #include "statements/statement_log.hpp"
@@ -27,50 +31,6 @@ namespace {
 // The guard whose exit last committed (or found nothing to commit) in this
 // thread; compared by identity only, while the caller holds that guard.
 thread_local PyObject* committed_guard = nullptr;
-
-// Connector error numbers meaning the connection is gone or out of step with
-// the server: server gone, lost, commands out of sync, malformed packet, lost
-// (with a system error).
-constexpr long kLostConnectionErrors[] = {2006, 2013, 2014, 2027, 2055};
-
-// The connector's own OperationalError without a number: "MySQL Connection
-// not available", raised when its ping or socket finds the server gone.
-bool is_connection_unavailable(PyObject* failure) {
-    Ref connector = global(py::_connector());
-    Ref operational = connector ? get_attr(connector.get(), py::OperationalError()) : Ref();
-    const int matches = operational ? PyObject_IsInstance(failure, operational.get()) : -1;
-    if (matches < 0) PyErr_Clear();
-    return matches > 0;
-}
-
-bool is_lost_connection_error(PyObject* failure) {
-    if (PyObject_TypeCheck(failure, reinterpret_cast<PyTypeObject*>(PyExc_OSError))) return true;
-    Ref number;
-    if (lookup_attribute(failure, py::errno_(), number) <= 0 || !PyLong_Check(number.get())) {
-        PyErr_Clear();
-        return false;
-    }
-    int overflow = 0;
-    const long code = PyLong_AsLongAndOverflow(number.get(), &overflow);
-    if (code == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
-    }
-    if (code == -1 && !overflow) return is_connection_unavailable(failure);
-    for (long lost : kLostConnectionErrors)
-        if (code == lost) return true;
-    return false;
-}
-
-// The block's failure leaves the connection unfit for any further statement.
-bool leaves_connection_unusable(PyObject* exception_type, PyObject* failure) {
-    const int ordinary = PyObject_IsSubclass(exception_type, PyExc_Exception);
-    if (ordinary <= 0) {
-        PyErr_Clear();
-        return true;
-    }
-    return failure != Py_None && is_lost_connection_error(failure);
-}
 
 // Closes a connection that will not be given back; a failing close is logged.
 void close_dropped(PyObject* cnx) {
@@ -109,10 +69,20 @@ void log_ending(PyObject* self, bool commit) {
     if (!log_statement(commit ? "COMMIT"_id : "ROLLBACK"_id, nullptr)) PyErr_WriteUnraisable(self);
 }
 
+// A connection found broken may have gone with the server or the network,
+// and the pool's other idle connections with it: the pool checks each before
+// lending it again, so that no call of its own fails on one of them.
+void distrust_pool(PyObject* self) {
+    StashedError pending;
+    if (Ref pool = get_attr(self, py::guard_pool())) forget_return_times(pool.get());
+}
+
 Ref end_failed_block(PyObject* self, PyObject* cnx, PyObject* exception_type, PyObject* failure) {
-    if (leaves_connection_unusable(exception_type, failure)) {
+    const ConnectionState state = connection_state_after(exception_type, failure);
+    if (state != ConnectionState::Usable) {
         log_warning("Connection closed, not given back to its pool: the block ended by this exception", failure);
         close_dropped(cnx);
+        if (state == ConnectionState::Broken) distrust_pool(self);
         return none();
     }
     const int open = transaction_open(cnx);
@@ -135,7 +105,11 @@ Ref end_successful_block(PyObject* self, PyObject* cnx) {
     if (open && !call_method(cnx, py::commit(), {})) {
         // Not given back: what the connection holds is unknown. Closed, so
         // that an open transaction does not keep its locks until collected.
+        Ref failure = take_exception();
+        const bool broken = failure && is_broken_connection_error(failure.get());
+        restore_exception(std::move(failure));
         close_dropped(cnx);
+        if (broken) distrust_pool(self);
         return {};
     }
     committed_guard = self;

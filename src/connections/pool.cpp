@@ -5,6 +5,7 @@
 #include "connections/pool_guard_methods.hpp"
 #include "connections/pool_settings.hpp"
 #include "module/module_state.hpp"
+#include "statements/statement_log.hpp"
 #include "support/calls.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
@@ -75,15 +76,57 @@ bool keep_idle(PyObject* self, PyObject* connection, Py_ssize_t max_idle, bool& 
     return true;
 }
 
+// Closes a connection the pool drops; a failing close only loses the close.
+void close_quietly(PyObject* connection) {
+    StashedError pending;
+    if (!call_method(connection, py::close(), {})) PyErr_Clear();
+}
+
+// The connection was used after the block that borrowed it had ended, and that
+// use opened a transaction (the connector's flag, no round trip): lent as it
+// is, the next borrower would read that transaction's old snapshot, and commit
+// its writes with its own. Rolled back first; when that fails, the connection
+// is closed and a new one made, as for a dead one.
+Ref rolled_back_or_replaced(PyObject* self, Ref connection) {
+    log_warning("A connection was used after its block ended: the transaction that use opened is rolled back "
+                "before the connection is lent again",
+                Py_None);
+    if (!log_statement("ROLLBACK"_id, nullptr)) PyErr_WriteUnraisable(self);
+    if (call_method(connection.get(), py::rollback(), {})) return connection;
+    Ref failure = take_exception();
+    close_quietly(connection.get());
+    if (failure && !PyObject_TypeCheck(failure.get(), reinterpret_cast<PyTypeObject*>(PyExc_Exception))) {
+        restore_exception(std::move(failure));  // an interrupt is the caller's
+        return {};
+    }
+    log_warning("Rolling that transaction back failed: the connection is closed and a new one made",
+                failure ? failure.get() : Py_None);
+    forget_return_times(self);
+    return connect(self);
+}
+
+// Whether the connection says it has a transaction open; an object that
+// cannot tell is lent as before, and its guard finds out at the block's end.
+bool in_transaction(PyObject* connection) {
+    Ref open;
+    if (lookup_attribute(connection, py::in_transaction(), open) <= 0) return false;
+    const int is_open = truth(open.get());
+    if (is_open < 0) PyErr_Clear();
+    return is_open > 0;
+}
+
 // The connection taken, checked unless it came back within PING_AFTER; a
-// dead one is closed and replaced by a new connection.
+// dead one is closed and replaced by a new connection, and the other idle
+// connections are checked when next lent, as they may be dead too.
 Ref checked_or_replaced(PyObject* self, Taken& taken, double ping_after) {
+    if (in_transaction(taken.connection.get())) return rolled_back_or_replaced(self, std::move(taken.connection));
     if (taken.returned_at && returned_within(taken.returned_at.get(), ping_after)) return std::move(taken.connection);
     Ref alive = call_method(taken.connection.get(), py::is_connected(), {});
     if (!alive) return {};
     const int is_alive = truth(alive.get());
     if (is_alive < 0) return {};
     if (is_alive) return std::move(taken.connection);
+    forget_return_times(self);
     if (!call_method(taken.connection.get(), py::close(), {})) return {};
     return connect(self);
 }

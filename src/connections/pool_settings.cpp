@@ -29,7 +29,12 @@ Ref return_times(PyObject* pool) {
 bool read_max_idle(PyObject* pool, Py_ssize_t& out) {
     Ref value = get_attr(pool, py::MAX_IDLE());
     if (!value) return false;
-    out = PyNumber_AsSsize_t(value.get(), PyExc_OverflowError);
+    if (!PyIndex_Check(value.get())) {
+        PyErr_Format(PyExc_TypeError, "CNXPool.MAX_IDLE must be an integer, not %.200s", Py_TYPE(value.get())->tp_name);
+        return false;
+    }
+    // Clamped: a huge value means no limit, not an overflow in every Put.
+    out = PyNumber_AsSsize_t(value.get(), nullptr);
     if (out == -1 && PyErr_Occurred()) return false;
     if (out >= 0) return true;
     PyErr_Format(PyExc_ValueError, "CNXPool.MAX_IDLE must be 0 or more, not %R", value.get());
@@ -40,7 +45,23 @@ bool read_ping_after(PyObject* pool, double& out) {
     Ref value = get_attr(pool, py::PING_AFTER());
     if (!value) return false;
     out = PyFloat_AsDouble(value.get());
-    if (out == -1.0 && PyErr_Occurred()) return false;
+    if (out == -1.0 && PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_OverflowError) && PyLong_Check(value.get())) {
+            // An int too large for a float: longer than any wait, or the
+            // negative value refused below.
+            PyErr_Clear();
+            Ref zero = Ref::steal(PyLong_FromLong(0));
+            const int negative = zero ? PyObject_RichCompareBool(value.get(), zero.get(), Py_LT) : -1;
+            if (negative < 0) return false;
+            out = negative ? -HUGE_VAL : HUGE_VAL;
+        } else {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "CNXPool.PING_AFTER must be a number of seconds, not %.200s",
+                         Py_TYPE(value.get())->tp_name);
+            return false;
+        }
+    }
     if (out >= 0) return true;  // NaN fails this too
     PyErr_Format(PyExc_ValueError, "CNXPool.PING_AFTER must be a number of seconds, 0 or more, not %R", value.get());
     return false;
@@ -67,6 +88,10 @@ Ref take_return_time(PyObject* pool, PyObject* connection) {
         PyTuple_GET_ITEM(entry.get(), 0) != connection)
         return {};
     return Ref::borrow(PyTuple_GET_ITEM(entry.get(), 1));
+}
+
+void forget_return_times(PyObject* pool) {
+    if (Ref times = return_times(pool)) PyDict_Clear(times.get());
 }
 
 bool returned_within(PyObject* returned_at, double seconds) {

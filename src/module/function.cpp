@@ -1,6 +1,7 @@
 // The function type shared by every method and module function.
 #include "module/function.hpp"
 
+#include "module/connector_errors.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
@@ -12,8 +13,17 @@
 namespace brx {
 namespace {
 
+// A failed body's exception, a connector extension's own error raised as the
+// connector's, with the traceback entry. Out of line: calls that succeed pay
+// nothing for it.
+[[gnu::cold, gnu::noinline]] PyObject* failed_call(Function& fn) {
+    raise_as_connector_error();
+    add_traceback_entry(fn);
+    return nullptr;
+}
+
 // Runs the body on bound arguments, counting the call's depth; adds the
-// traceback entry when it fails. Calls between the module's own callables
+// traceback entry when it fails (failed_call). Calls between the module's own callables
 // never pass through the interpreter loop, so the depth is counted here: deep
 // recursion over row graphs ends in RecursionError instead of overflowing the
 // C stack.
@@ -34,7 +44,7 @@ PyObject* run_body(Function& fn, const Args& bound) {
     if (!result && !PyErr_Occurred())
         PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
     Py_LeaveRecursiveCall();
-    if (!result) add_traceback_entry(fn);
+    if (!result) return failed_call(fn);
     return result.release();
 }
 

@@ -8,9 +8,12 @@
 
 namespace brx {
 
-// cnx.cursor(), with the connector's is_connected() answered True for the
-// call when `cnx` is of a connection class of the connector (or a subclass
-// keeping its cursor()); any other object's cursor() is called as it is.
+// cnx.cursor() as the connector's own connection classes make it, built
+// directly: the class their cursor() would choose, for the connection's own
+// cursor settings (default or buffered), called with the connection. Nothing
+// is set on the connection. Anything else is asked as it is, cnx.cursor():
+// a subclass overriding cursor(), an instance with a cursor of its own, raw
+// cursor settings, other connection types.
 Ref cursor_without_ping(PyObject* cnx);
 
 }  // namespace brx

@@ -68,6 +68,8 @@ inline PyObject* Update() { return "Update"_id; }
 // Names of the connector, its connections and cursors.
 inline PyObject* _cmysql() { return "_cmysql"_id; }
 inline PyObject* _connector() { return "_connector"_id; }
+inline PyObject* connection_buffered() { return "_buffered"_id; }
+inline PyObject* connection_raw() { return "_raw"_id; }
 inline PyObject* autocommit() { return "autocommit"_id; }
 inline PyObject* close() { return "close"_id; }
 inline PyObject* commit() { return "commit"_id; }
@@ -82,13 +84,14 @@ inline PyObject* kept_packet_limit() { return "_brx_sql_max_allowed_packet"_id; 
 inline PyObject* is_connected() { return "is_connected"_id; }
 inline PyObject* lastrowid() { return "lastrowid"_id; }
 inline PyObject* nextset() { return "nextset"_id; }
+inline PyObject* Error() { return "Error"_id; }
+inline PyObject* InterfaceError() { return "InterfaceError"_id; }
 inline PyObject* OperationalError() { return "OperationalError"_id; }
 inline PyObject* rollback() { return "rollback"_id; }
 inline PyObject* shutdown() { return "shutdown"_id; }
 inline PyObject* use_pure() { return "use_pure"_id; }
 
 // Module attributes, builtins and special methods.
-inline PyObject* dunder_bool() { return "__bool__"_id; }
 inline PyObject* dunder_class() { return "__class__"_id; }
 inline PyObject* dunder_enter() { return "__enter__"_id; }
 inline PyObject* dunder_exit() { return "__exit__"_id; }
@@ -130,5 +133,12 @@ inline PyObject* LOG_PARAMETERS() { return "LOG_PARAMETERS"_id; }
 inline PyObject* debug() { return "debug"_id; }
 inline PyObject* find_spec() { return "find_spec"_id; }
 inline PyObject* _mysql_connector() { return "_mysql_connector"_id; }
+
+// The connector's errors and its C extension's own.
+inline PyObject* get_mysql_exception() { return "get_mysql_exception"_id; }
+inline PyObject* msg() { return "msg"_id; }
+inline PyObject* MySQLError() { return "MySQLError"_id; }
+inline PyObject* MySQLInterfaceError() { return "MySQLInterfaceError"_id; }
+inline PyObject* sqlstate() { return "sqlstate"_id; }
 
 }  // namespace brx::py
