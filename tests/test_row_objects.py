@@ -1,11 +1,14 @@
 """Row objects against the real server: descriptors, construction from selected rows, item read and
-write, lazy foreign keys (looked up once, through the row's own pool), bad input."""
+write, lazy foreign keys (looked up once, through the row's own pool), bad input, copies."""
+import copy
+import pickle
 import re
+import weakref
 
 import pytest
 
 from brx_sql import CNXGuard, ColumnAttribute, Execute, MultiForeignAttr, TableBase
-from tables import Home, Person, store, texts
+from tables import Home, Person, Pet, store, texts
 
 SHARED = []  # a mutable default: every row object that takes it gets this very list
 
@@ -161,3 +164,33 @@ def test_columns_declared_out_of_order_are_refused(tables, db, pool, read):
     finally:
         Swapped.COLUMN_NAMES = ["id", "home_id", "name"]
     assert Execute("SELECT COUNT(*) FROM persons", pool=pool) == [(1,)]
+
+
+class Noted(Person):  # slots, __init__ and __getattr__ of its own
+    __slots__ = ("note",)
+
+    def __init__(self, *values, **extra):
+        super().__init__(*values, **extra)
+        self.note = "n"
+
+    def __getattr__(self, name):
+        if name != "spare":
+            raise AttributeError(name)
+        return "s"
+
+
+COPIES = {"pickle": lambda row: pickle.loads(pickle.dumps(row)), "copy": copy.copy, "deepcopy": copy.deepcopy,
+          "pickle 0": lambda row: pickle.loads(pickle.dumps(row, 0))}  # protocol 0 cannot hold slots of Noted
+
+
+@pytest.mark.parametrize("cls, how", [(c, h) for c in (Person, Noted) for h in COPIES if (c, h) != (Noted, "pickle 0")])
+def test_copies_keep_columns_lists_and_attributes(cls, how):
+    row = cls(3, "ann", Home(1, "elm"), pets=[Pet(4, "rex", 3)], nick="a")
+    twin = COPIES[how](row)
+    assert type(twin) is cls and weakref.ref(twin)() is twin and twin is not row
+    assert [twin[k] for k in ("id", "name", "nick")] == [3, "ann", "a"] and twin["pets"][0]["name"] == "rex"
+    assert twin["home_id"]["name"] == "elm" and {"pets", "nick"} <= set(vars(twin))
+    if cls is Noted:
+        assert twin["note"] == "n" and twin["spare"] == "s" and "note" not in vars(twin)
+    twin["name"] = "bo"  # a shallow copy shares the original's column store
+    assert row["name"] == ("bo" if how == "copy" else "ann")
