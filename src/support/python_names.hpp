@@ -82,6 +82,7 @@ inline PyObject* server_info() { return "server_info"_id; }
 // The server's max_allowed_packet, kept on a connection once asked.
 inline PyObject* kept_packet_limit() { return "_brx_sql_max_allowed_packet"_id; }
 inline PyObject* is_connected() { return "is_connected"_id; }
+inline PyObject* fetchmany() { return "fetchmany"_id; }
 inline PyObject* lastrowid() { return "lastrowid"_id; }
 inline PyObject* nextset() { return "nextset"_id; }
 inline PyObject* Error() { return "Error"_id; }
