@@ -25,6 +25,7 @@
 #include "support/python_names.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 #include <memory>
 #include <string>
@@ -78,10 +79,23 @@ bool build_steps(PyObject* paths, Step& root) {
     });
 }
 
-// The decimal text of an identifier that is an int (or a subclass of it);
-// TypeError for anything else, so that no other object is ever written into
-// a statement.
-bool id_text(PyObject* id, std::string& out) {
+// An identifier as this call holds it: the value of an int (or of a subclass
+// of it, so True is 1), which is all its decimal text in a statement tells.
+struct RowId {
+    unsigned long long bits = 0;
+    bool above_signed = false;  // a value beyond the signed range, read unsigned
+    bool operator==(const RowId&) const = default;
+};
+
+struct RowIdHash {
+    std::size_t operator()(const RowId& id) const noexcept {
+        return std::hash<unsigned long long>()(id.bits) ^ static_cast<std::size_t>(id.above_signed);
+    }
+};
+
+// The identifier `id` holds; TypeError for anything but an int, so that no
+// other object is ever written into a statement.
+bool row_id(PyObject* id, RowId& out) {
     if (!PyLong_Check(id)) {
         PyErr_Format(PyExc_TypeError, "row identifiers must be integers, not %.200s", Py_TYPE(id)->tp_name);
         return false;
@@ -90,13 +104,19 @@ bool id_text(PyObject* id, std::string& out) {
     const long long value = PyLong_AsLongLongAndOverflow(id, &overflow);
     if (value == -1 && PyErr_Occurred()) return false;
     if (!overflow) {
-        out = std::to_string(value);
+        out = RowId{static_cast<unsigned long long>(value), false};
         return true;
     }
     const unsigned long long large = PyLong_AsUnsignedLongLong(id);
     if (PyErr_Occurred()) return false;
-    out = std::to_string(large);
+    out = RowId{large, true};
     return true;
+}
+
+// The identifier of item `index` of a fetched row.
+bool row_id_at(PyObject* row, Py_ssize_t index, RowId& out) {
+    Ref id = Ref::steal(PySequence_GetItem(row, index));
+    return id && row_id(id.get(), out);
 }
 
 // str(obj) as UTF-8.
@@ -110,11 +130,15 @@ bool text_of(PyObject* obj, std::string& out) {
 }
 
 // "3, 5, 8" for ids[begin, end).
-Ref id_list(const std::vector<std::string>& ids, std::size_t begin, std::size_t end) {
+Ref id_list(const std::vector<RowId>& ids, std::size_t begin, std::size_t end) {
     std::string text;
+    char digits[24];
     for (std::size_t i = begin; i < end; ++i) {
         if (i > begin) text += ", ";
-        text += ids[i];
+        const RowId& id = ids[i];
+        const auto written = id.above_signed ? std::to_chars(digits, digits + sizeof digits, id.bits)
+                                             : std::to_chars(digits, digits + sizeof digits, static_cast<long long>(id.bits));
+        text.append(digits, written.ptr);
     }
     return Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
@@ -236,12 +260,29 @@ Groups by_class(const std::vector<Ref>& objects) {
 // The identifiers one statement (or a few, for very long lists) reads.
 struct Lookup {
     Ref table;
+    std::size_t table_number = 0;
     Ref row_class;
-    std::vector<std::string> ids;  // distinct, in first-seen order
-    std::unordered_set<std::string> seen;
+    std::vector<RowId> ids;  // distinct, in first-seen order
+    std::unordered_set<RowId, RowIdHash> seen;
 
-    void add(const std::string& id) {
+    void add(const RowId& id) {
         if (seen.insert(id).second) ids.push_back(id);
+    }
+};
+
+// Where a row object stands in the identity map: its class, its table (by
+// the number the call gave the table's name) and its identifier.
+struct RowKey {
+    PyObject* cls;
+    std::size_t table;
+    RowId id;
+    bool operator==(const RowKey&) const = default;
+};
+
+struct RowKeyHash {
+    std::size_t operator()(const RowKey& key) const noexcept {
+        const std::size_t h = std::hash<const void*>()(key.cls) * 31 + key.table;
+        return h * 1000003 ^ RowIdHash()(key.id);
     }
 };
 
@@ -320,8 +361,13 @@ private:
     std::vector<Change> changes_;
     // Every row object this call has reached or made, by class, table and
     // identifier: each row is one object within the call.
-    std::unordered_map<std::string, Ref> known_;
-    std::unordered_map<PyObject*, std::string> class_tables_;
+    std::unordered_map<RowKey, Ref, RowKeyHash> known_;
+    std::unordered_map<PyObject*, std::size_t> class_tables_;
+    // Table names, numbered by their text as a statement has it; names that
+    // are exact str objects are known again by identity (and held, so that no
+    // other object takes their address).
+    std::vector<std::string> table_texts_;
+    std::vector<std::pair<Ref, std::size_t>> table_objects_;
     // What (row, name) will hold once the changes are made.
     std::map<std::pair<PyObject*, PyObject*>, Ref> pending_;
 
@@ -334,20 +380,31 @@ private:
         return out;
     }
 
-    static std::string key(PyObject* cls, const std::string& table, const std::string& id) {
-        return std::to_string(reinterpret_cast<std::uintptr_t>(cls)) + '\x1f' + table + '\x1f' + id;
-    }
-
     int is_row_object(PyObject* obj) const { return PyObject_IsInstance(obj, table_base_); }
 
-    bool class_table(PyObject* cls, std::string& table) {
+    bool table_number(PyObject* table, std::size_t& number) {
+        for (const auto& [known, known_number] : table_objects_) {
+            if (known.get() != table) continue;
+            number = known_number;
+            return true;
+        }
+        std::string text;
+        if (!text_of(table, text)) return false;
+        const auto found = std::find(table_texts_.begin(), table_texts_.end(), text);
+        number = static_cast<std::size_t>(found - table_texts_.begin());
+        if (found == table_texts_.end()) table_texts_.push_back(std::move(text));
+        if (PyUnicode_CheckExact(table)) table_objects_.emplace_back(Ref::borrow(table), number);
+        return true;
+    }
+
+    bool class_table(PyObject* cls, std::size_t& table) {
         auto found = class_tables_.find(cls);
         if (found != class_tables_.end()) {
             table = found->second;
             return true;
         }
         Ref name = get_attr(cls, py::TABLE_NAME());
-        if (!name || !text_of(name.get(), table)) return false;
+        if (!name || !table_number(name.get(), table)) return false;
         class_tables_.emplace(cls, table);
         return true;
     }
@@ -362,15 +419,15 @@ private:
                 PyErr_Clear();  // a row without an "id" is only not shared
                 continue;
             }
-            std::string id_string, table;
             if (!PyLong_Check(id.get())) continue;  // not stored in a way a key can name
             const int is_new = not_stored(id.get());
             if (is_new) {
                 if (is_new < 0) return false;
                 continue;
             }
-            if (!id_text(id.get(), id_string) || !class_table(cls, table)) return false;
-            known_.emplace(key(cls, table, id_string), Ref::borrow(obj.get()));
+            RowKey key{cls, 0, {}};
+            if (!row_id(id.get(), key.id) || !class_table(cls, key.table)) return false;
+            known_.emplace(key, Ref::borrow(obj.get()));
         }
         return true;
     }
@@ -412,7 +469,7 @@ private:
             PyObject* row;
             Ref store;
             Ref id;
-            std::string id_string;
+            RowKey key;
             Lookup* lookup;
         };
         std::vector<std::unique_ptr<Lookup>> lookups;
@@ -443,36 +500,34 @@ private:
                     if (!reach(value.get(), reached)) return false;
                     continue;
                 }
-                std::string id_string, table_string;
-                if (!id_text(id.get(), id_string) || !text_of(table.get(), table_string)) return false;
-                auto known = known_.find(key(row_class.get(), table_string, id_string));
+                RowKey key{row_class.get(), 0, {}};
+                if (!row_id(id.get(), key.id) || !table_number(table.get(), key.table)) return false;
+                auto known = known_.find(key);
                 if (known != known_.end()) {
                     change(row, store.get(), name, known->second.get());
                     if (!reach(known->second.get(), reached)) return false;
                     continue;
                 }
+                // One statement per class and table name.
                 Lookup* lookup = nullptr;
                 for (auto& candidate : lookups)
-                    if (candidate->row_class.get() == row_class.get() &&
-                        PyObject_RichCompareBool(candidate->table.get(), table.get(), Py_EQ) == 1)
+                    if (candidate->row_class.get() == row_class.get() && candidate->table_number == key.table)
                         lookup = candidate.get();
-                if (PyErr_Occurred()) return false;
                 if (!lookup) {
                     lookups.push_back(std::make_unique<Lookup>());
                     lookup = lookups.back().get();
                     lookup->table = std::move(table);
+                    lookup->table_number = key.table;
                     lookup->row_class = std::move(row_class);
                 }
-                lookup->add(id_string);
-                waiting.push_back(Waiting{row, std::move(store), std::move(id), std::move(id_string), lookup});
+                lookup->add(key.id);
+                waiting.push_back(Waiting{row, std::move(store), std::move(id), key, lookup});
             }
         }
         for (const auto& lookup : lookups)
             if (!read_by_ids(*lookup)) return false;
         for (const Waiting& wait : waiting) {
-            std::string table_string;
-            if (!text_of(wait.lookup->table.get(), table_string)) return false;
-            auto found = known_.find(key(wait.lookup->row_class.get(), table_string, wait.id_string));
+            auto found = known_.find(wait.key);
             if (found == known_.end()) {
                 Ref message = format("Table %s has no row with id = %d"_id, {wait.lookup->table.get(), wait.id.get()});
                 if (message) PyErr_SetObject(PyExc_KeyError, message.get());
@@ -486,18 +541,15 @@ private:
 
     // SELECT * FROM `table` WHERE id IN (...): the rows enter the identity map.
     bool read_by_ids(const Lookup& lookup) {
-        std::string table_string;
-        if (!text_of(lookup.table.get(), table_string)) return false;
         for (std::size_t begin = 0; begin < lookup.ids.size(); begin += kIdsPerStatement) {
             const std::size_t end = std::min(lookup.ids.size(), begin + kIdsPerStatement);
             Ref ids = id_list(lookup.ids, begin, end);
             Ref statement = ids ? select_by_ids_text(lookup.table.get(), ids.get()) : Ref();
             if (!statement) return false;
             const bool read = read_rows(cnx_, statement.get(), lookup.table.get(), lookup.row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
-                Ref id = Ref::steal(PySequence_GetItem(row, 0));
-                std::string id_string;
-                if (!id || !id_text(id.get(), id_string)) return false;
-                known_.emplace(key(lookup.row_class.get(), table_string, id_string), std::move(obj));
+                RowKey key{lookup.row_class.get(), lookup.table_number, {}};
+                if (!row_id_at(row, 0, key.id)) return false;
+                known_.emplace(key, std::move(obj));
                 return true;
             });
             if (!read) return false;
@@ -519,8 +571,8 @@ private:
             foreign_name = Ref::steal(interned);
         }
         // Parents by identifier, in first-seen order.
-        std::vector<std::string> ids;
-        std::unordered_map<std::string, std::vector<PyObject*>> parents;
+        std::vector<RowId> ids;
+        std::unordered_map<RowId, std::vector<PyObject*>, RowIdHash> parents;
         for (PyObject* row : rows) {
             auto held = pending_.find({row, name});
             Ref present;
@@ -545,10 +597,10 @@ private:
                 change(row, nullptr, name, empty.get());
                 continue;
             }
-            std::string id_string;
-            if (!id_text(id.get(), id_string)) return false;
-            auto& same_id = parents[id_string];
-            if (same_id.empty()) ids.push_back(id_string);
+            RowId parent_id;
+            if (!row_id(id.get(), parent_id)) return false;
+            auto& same_id = parents[parent_id];
+            if (same_id.empty()) ids.push_back(parent_id);
             same_id.push_back(row);
         }
         if (ids.empty()) return true;
@@ -558,10 +610,10 @@ private:
         Ref child_attributes = get_attr(row_class.get(), py::COLUMN_ATTRIBUTES());
         const int back_is_key = child_attributes ? foreign_flag_in(child_attributes.get(), foreign_name.get()) : -1;
         if (back_is_key < 0) return false;
-        std::string table_string;
-        if (!text_of(table.get(), table_string)) return false;
+        std::size_t table_number = 0;
+        if (!this->table_number(table.get(), table_number)) return false;
 
-        std::unordered_map<std::string, std::vector<Ref>> children;
+        std::unordered_map<RowId, std::vector<Ref>, RowIdHash> children;
         for (std::size_t begin = 0; begin < ids.size(); begin += kIdsPerStatement) {
             const std::size_t end = std::min(ids.size(), begin + kIdsPerStatement);
             Ref id_text_list = id_list(ids, begin, end);
@@ -571,20 +623,20 @@ private:
             const bool read = read_rows(cnx_, statement.get(), table.get(), row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
                 Ref id = Ref::steal(PySequence_GetItem(row, 0));
                 Ref parent_id = id ? Ref::steal(PySequence_GetItem(row, back_index)) : Ref();
-                std::string id_string, parent_string;
-                if (!parent_id || !id_text(id.get(), id_string) || !id_text(parent_id.get(), parent_string))
-                    return false;
+                RowKey key{row_class.get(), table_number, {}};
+                RowId parent;
+                if (!parent_id || !row_id(id.get(), key.id) || !row_id(parent_id.get(), parent)) return false;
                 // A row reached already in this call stays the one object.
-                auto [entry, added] = known_.emplace(key(row_class.get(), table_string, id_string), std::move(obj));
-                children[parent_string].push_back(Ref::borrow(entry->second.get()));
+                auto [entry, added] = known_.emplace(key, std::move(obj));
+                children[parent].push_back(Ref::borrow(entry->second.get()));
                 return true;
             });
             if (!read) return false;
         }
 
-        for (const std::string& id_string : ids) {
-            const std::vector<Ref>& members = children[id_string];
-            const std::vector<PyObject*>& owners = parents[id_string];
+        for (const RowId& parent_id : ids) {
+            const std::vector<Ref>& members = children[parent_id];
+            const std::vector<PyObject*>& owners = parents[parent_id];
             for (PyObject* owner : owners) {
                 Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(members.size())));
                 if (!list) return false;
