@@ -26,7 +26,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -154,7 +153,7 @@ bool read_rows(PyObject* cnx, PyObject* statement, PyObject* table, PyObject* ro
     if (!check_column_order(row_class, table, cursor.get())) return false;
     return for_each_row(cursor.get(), [&](PyObject* row) {
         Ref obj = call_with_row(row_class, row);
-        if (obj) tracking.defer_row(obj.get());
+        if (obj) tracking.defer(obj.get());
         return obj && on_object(row, obj) ? RowStep::Next : RowStep::Fail;
     });
 }
@@ -286,6 +285,12 @@ struct RowKeyHash {
     }
 };
 
+struct PairHash {
+    std::size_t operator()(const std::pair<PyObject*, PyObject*>& pair) const noexcept {
+        return std::hash<const void*>()(pair.first) * 31 ^ std::hash<const void*>()(pair.second);
+    }
+};
+
 class ManyFill {
 public:
     explicit ManyFill(PyObject* table_base) : table_base_(table_base) {}
@@ -369,7 +374,7 @@ private:
     std::vector<std::string> table_texts_;
     std::vector<std::pair<Ref, std::size_t>> table_objects_;
     // What (row, name) will hold once the changes are made.
-    std::map<std::pair<PyObject*, PyObject*>, Ref> pending_;
+    std::unordered_map<std::pair<PyObject*, PyObject*>, Ref, PairHash> pending_;
 
     static std::vector<Ref> distinct(std::vector<Ref> objects) {
         std::unordered_set<PyObject*> seen;

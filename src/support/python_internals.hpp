@@ -39,9 +39,8 @@ inline bool has_valid_version(PyTypeObject* type) {
 inline unsigned int version_tag(PyTypeObject* type) { return type->tp_version_tag; }
 
 // Equality of two str objects when both are interned can be told by identity.
-inline bool both_interned(PyObject* a, PyObject* b) {
-    return kFastPaths && PyUnicode_CHECK_INTERNED(a) && PyUnicode_CHECK_INTERNED(b);
-}
+inline bool is_interned(PyObject* str) { return kFastPaths && PyUnicode_CHECK_INTERNED(str); }
+inline bool both_interned(PyObject* a, PyObject* b) { return is_interned(a) && is_interned(b); }
 
 // A new dict with room for `size_hint` items.
 inline Ref new_presized_dict(Py_ssize_t size_hint) {

@@ -98,6 +98,9 @@ inline PyObject* dunder_enter() { return "__enter__"_id; }
 inline PyObject* dunder_exit() { return "__exit__"_id; }
 inline PyObject* dunder_getitem() { return "__getitem__"_id; }
 inline PyObject* dunder_name() { return "__name__"_id; }
+inline PyObject* dunder_dict() { return "__dict__"_id; }
+inline PyObject* dunder_getstate() { return "__getstate__"_id; }
+inline PyObject* dunder_newobj() { return "__newobj__"_id; }
 inline PyObject* dunder_version() { return "__version__"_id; }
 inline PyObject* errno_() { return "errno"_id; }
 inline PyObject* exc_info() { return "exc_info"_id; }
@@ -106,6 +109,8 @@ inline PyObject* append() { return "append"_id; }
 inline PyObject* AttributeError() { return "AttributeError"_id; }
 inline PyObject* brx_sql() { return "brx_sql"_id; }
 inline PyObject* copy() { return "copy"_id; }
+inline PyObject* copyreg() { return "copyreg"_id; }
+inline PyObject* slotnames() { return "_slotnames"_id; }
 inline PyObject* id() { return "id"_id; }
 inline PyObject* insert() { return "insert"_id; }
 inline PyObject* items() { return "items"_id; }
