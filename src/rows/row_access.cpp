@@ -119,6 +119,22 @@ PyObject* store_in_field(PyObject* self) {
     return snapshot && snapshot->store_in_field ? as_row(self)->column_values : nullptr;
 }
 
+bool set_column_store(PyObject* self, PyObject* store) {
+    PyTypeObject* type = Py_TYPE(self);
+    const ClassSnapshot* snapshot = type->tp_setattro == PyObject_GenericSetAttr ? current_snapshot(type) : nullptr;
+    if (!snapshot || !snapshot->store_in_field) return PyObject_SetAttr(self, py::row_column_values(), store) == 0;
+    Py_XSETREF(as_row(self)->column_values, Py_NewRef(store));
+    return true;
+}
+
+Ref row_column_names(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    const ClassSnapshot* snapshot = type->tp_getattro == PyObject_GenericGetAttr ? current_snapshot(type) : nullptr;
+    if (snapshot && snapshot->store_in_field && snapshot->column_names && holds_no_attributes(as_row(self)))
+        return Ref::borrow(snapshot->column_names);
+    return get_attr(self, py::COLUMN_NAMES());
+}
+
 Ref column_store(PyObject* self) {
     if (PyObject* store = store_in_field(self)) return Ref::borrow(store);
     return Ref::steal(PyObject_GetAttr(self, py::row_column_values()));

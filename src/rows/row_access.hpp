@@ -25,6 +25,12 @@ bool runs_own(PyObject* obj, PyObject* method_name, const Signature& signature);
 
 // self._TableBase__column_values
 Ref column_store(PyObject* self);
+// self._TableBase__column_values = store: straight into the row's field when
+// that is where setattr would put it.
+bool set_column_store(PyObject* self, PyObject* store);
+// self.COLUMN_NAMES: the class's own, from its snapshot, when the row holds
+// no attribute of that name.
+Ref row_column_names(PyObject* self);
 // The same read straight from the row's field (borrowed), when the class keeps
 // the generic attribute protocol and TableBase's member of the store
 // (rows/row_type.hpp); null otherwise, and when the row has no store yet.
