@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <memory_resource>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -129,7 +130,7 @@ bool text_of(PyObject* obj, std::string& out) {
 }
 
 // "3, 5, 8" for ids[begin, end).
-Ref id_list(const std::vector<RowId>& ids, std::size_t begin, std::size_t end) {
+Ref id_list(const std::pmr::vector<RowId>& ids, std::size_t begin, std::size_t end) {
     std::string text;
     char digits[24];
     for (std::size_t i = begin; i < end; ++i) {
@@ -238,17 +239,25 @@ struct Change {
     Ref value;
 };
 
-// Row objects grouped by class, in the order their classes first appear.
-using Groups = std::vector<std::pair<PyObject*, std::vector<PyObject*>>>;
+// Everything one call keeps on the side (the identity map, the changes, the
+// groups and lists of each step) is allocated from one arena, released when
+// the call ends: a page of rows would otherwise cost thousands of separate
+// allocations.
+using Arena = std::pmr::monotonic_buffer_resource;
+using Refs = std::pmr::vector<Ref>;
+using Pointers = std::pmr::vector<PyObject*>;
 
-Groups by_class(const std::vector<Ref>& objects) {
-    Groups groups;
+// Row objects grouped by class, in the order their classes first appear.
+using Groups = std::pmr::vector<std::pair<PyObject*, Pointers>>;
+
+Groups by_class(const Refs& objects, Arena& arena) {
+    Groups groups(&arena);
     for (const Ref& obj : objects) {
         PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(obj.get()));
         auto it = groups.begin();
         while (it != groups.end() && it->first != cls) ++it;
         if (it == groups.end()) {
-            groups.emplace_back(cls, std::vector<PyObject*>{});
+            groups.emplace_back(cls, Pointers(&arena));
             it = groups.end() - 1;
         }
         it->second.push_back(obj.get());
@@ -258,11 +267,12 @@ Groups by_class(const std::vector<Ref>& objects) {
 
 // The identifiers one statement (or a few, for very long lists) reads.
 struct Lookup {
+    explicit Lookup(Arena& arena) : ids(&arena), seen(&arena) {}
     Ref table;
     std::size_t table_number = 0;
     Ref row_class;
-    std::vector<RowId> ids;  // distinct, in first-seen order
-    std::unordered_set<RowId, RowIdHash> seen;
+    std::pmr::vector<RowId> ids;  // distinct, in first-seen order
+    std::pmr::unordered_set<RowId, RowIdHash> seen;
 
     void add(const RowId& id) {
         if (seen.insert(id).second) ids.push_back(id);
@@ -299,11 +309,19 @@ public:
 
     void use_connection(PyObject* cnx) { cnx_ = cnx; }
 
-    bool walk(const Step& step, std::vector<Ref> objects) {
+    // Follows every step from the given rows.
+    bool fill(const Step& root, std::vector<Ref> rows) {
+        Refs objects(&arena_);
+        objects.reserve(rows.size());
+        for (Ref& row : rows) objects.push_back(std::move(row));
+        return walk(root, std::move(objects));
+    }
+
+    bool walk(const Step& step, Refs objects) {
         objects = distinct(std::move(objects));
         if (!remember_all(objects)) return false;
         for (const auto& next : step.below) {
-            std::vector<Ref> reached;
+            Refs reached(&arena_);
             if (!take_step(next->name.get(), objects, reached)) return false;
             if (!next->below.empty() && !walk(*next, std::move(reached))) return false;
         }
@@ -314,7 +332,7 @@ public:
     // class refusing an attribute, say), those made already are undone, so
     // every row is left as it was.
     bool apply() {
-        std::vector<Undo> made;
+        std::pmr::vector<Undo> made(&arena_);
         made.reserve(changes_.size());
         for (const Change& change : changes_) {
             Undo undo{&change, {}};
@@ -343,7 +361,7 @@ private:
 
     // Puts back, newest first, what `made` changed; the pending exception is
     // kept, and a failure to put one back does not stop the others.
-    static bool undo_all(std::vector<Undo>& made) {
+    static bool undo_all(std::pmr::vector<Undo>& made) {
         StashedError failure;
         for (auto undo = made.rbegin(); undo != made.rend(); ++undo) {
             const Change& change = *undo->change;
@@ -360,25 +378,27 @@ private:
 
     PyObject* cnx_ = nullptr;
     PyObject* table_base_;
+    // Declared before everything allocated from it.
+    Arena arena_{16384};
     // Declared first of the members that hold rows, so destroyed last: every
     // row made is tracked again before any is let go.
     DeferredTracking tracking_;
-    std::vector<Change> changes_;
+    std::pmr::vector<Change> changes_{&arena_};
     // Every row object this call has reached or made, by class, table and
     // identifier: each row is one object within the call.
-    std::unordered_map<RowKey, Ref, RowKeyHash> known_;
-    std::unordered_map<PyObject*, std::size_t> class_tables_;
+    std::pmr::unordered_map<RowKey, Ref, RowKeyHash> known_{&arena_};
+    std::pmr::unordered_map<PyObject*, std::size_t> class_tables_{&arena_};
     // Table names, numbered by their text as a statement has it; names that
     // are exact str objects are known again by identity (and held, so that no
     // other object takes their address).
     std::vector<std::string> table_texts_;
     std::vector<std::pair<Ref, std::size_t>> table_objects_;
     // What (row, name) will hold once the changes are made.
-    std::unordered_map<std::pair<PyObject*, PyObject*>, Ref, PairHash> pending_;
+    std::pmr::unordered_map<std::pair<PyObject*, PyObject*>, Ref, PairHash> pending_{&arena_};
 
-    static std::vector<Ref> distinct(std::vector<Ref> objects) {
-        std::unordered_set<PyObject*> seen;
-        std::vector<Ref> out;
+    Refs distinct(Refs objects) {
+        std::pmr::unordered_set<PyObject*> seen(&arena_);
+        Refs out(&arena_);
         out.reserve(objects.size());
         for (Ref& obj : objects)
             if (seen.insert(obj.get()).second) out.push_back(std::move(obj));
@@ -416,7 +436,7 @@ private:
 
     // Enters stored rows reached (given, or held by keys and lists) into the
     // identity map, so that a key pointing at one of them gets that object.
-    bool remember_all(const std::vector<Ref>& objects) {
+    bool remember_all(const Refs& objects) {
         for (const Ref& obj : objects) {
             PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(obj.get()));
             Ref id = Ref::steal(PyObject_GetItem(obj.get(), py::id()));
@@ -432,7 +452,7 @@ private:
             }
             RowKey key{cls, 0, {}};
             if (!row_id(id.get(), key.id) || !class_table(cls, key.table)) return false;
-            known_.emplace(key, Ref::borrow(obj.get()));
+            known_.try_emplace(key, Ref::borrow(obj.get()));
         }
         return true;
     }
@@ -443,7 +463,7 @@ private:
     }
 
     // Goes on through `value` when it is a row object.
-    bool reach(PyObject* value, std::vector<Ref>& reached) const {
+    bool reach(PyObject* value, Refs& reached) const {
         if (value == Py_None) return true;
         const int row = is_row_object(value);
         if (row < 0) return false;
@@ -451,10 +471,10 @@ private:
         return true;
     }
 
-    bool take_step(PyObject* name, const std::vector<Ref>& objects, std::vector<Ref>& reached) {
-        Groups keys, multi_foreign;
-        std::vector<Ref> multi_foreign_settings;
-        for (auto& [cls, rows] : by_class(objects)) {
+    bool take_step(PyObject* name, const Refs& objects, Refs& reached) {
+        Groups keys(&arena_), multi_foreign(&arena_);
+        Refs multi_foreign_settings(&arena_);
+        for (auto& [cls, rows] : by_class(objects, arena_)) {
             Ref settings;
             const StepKind kind = step_kind(cls, name, settings);
             if (kind == StepKind::Failed) return false;
@@ -469,7 +489,7 @@ private:
 
     // A foreign-key column step: the identifiers still held as integers,
     // read with one statement per referenced table and class.
-    bool follow_keys(PyObject* name, const Groups& groups, std::vector<Ref>& reached) {
+    bool follow_keys(PyObject* name, const Groups& groups, Refs& reached) {
         struct Waiting {
             PyObject* row;
             Ref store;
@@ -478,7 +498,7 @@ private:
             Lookup* lookup;
         };
         std::vector<std::unique_ptr<Lookup>> lookups;
-        std::vector<Waiting> waiting;
+        std::pmr::vector<Waiting> waiting(&arena_);
         for (const auto& group : groups) {
             for (PyObject* row : group.second) {
                 auto held = pending_.find({row, name});
@@ -519,7 +539,7 @@ private:
                     if (candidate->row_class.get() == row_class.get() && candidate->table_number == key.table)
                         lookup = candidate.get();
                 if (!lookup) {
-                    lookups.push_back(std::make_unique<Lookup>());
+                    lookups.push_back(std::make_unique<Lookup>(arena_));
                     lookup = lookups.back().get();
                     lookup->table = std::move(table);
                     lookup->table_number = key.table;
@@ -554,7 +574,7 @@ private:
             const bool read = read_rows(cnx_, statement.get(), lookup.table.get(), lookup.row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
                 RowKey key{lookup.row_class.get(), lookup.table_number, {}};
                 if (!row_id_at(row, 0, key.id)) return false;
-                known_.emplace(key, std::move(obj));
+                known_.try_emplace(key, std::move(obj));
                 return true;
             });
             if (!read) return false;
@@ -565,7 +585,7 @@ private:
     // A multi-foreign attribute step: the children of every row of one class
     // that does not hold the attribute yet, read with one statement (rows of
     // several classes at one step: one statement per class).
-    bool load_multi_foreign(PyObject* name, PyObject* settings, const std::vector<PyObject*>& rows, std::vector<Ref>& reached) {
+    bool load_multi_foreign(PyObject* name, PyObject* settings, const Pointers& rows, Refs& reached) {
         Ref foreign_name = get_attr(settings, py::foreign_name());
         Ref table = foreign_name ? get_attr(settings, py::foreign_attr_table()) : Ref();
         Ref row_class = table ? get_attr(settings, py::_class()) : Ref();
@@ -576,8 +596,8 @@ private:
             foreign_name = Ref::steal(interned);
         }
         // Parents by identifier, in first-seen order.
-        std::vector<RowId> ids;
-        std::unordered_map<RowId, std::vector<PyObject*>, RowIdHash> parents;
+        std::pmr::vector<RowId> ids(&arena_);
+        std::pmr::unordered_map<RowId, Pointers, RowIdHash> parents(&arena_);
         for (PyObject* row : rows) {
             auto held = pending_.find({row, name});
             Ref present;
@@ -618,7 +638,7 @@ private:
         std::size_t table_number = 0;
         if (!this->table_number(table.get(), table_number)) return false;
 
-        std::unordered_map<RowId, std::vector<Ref>, RowIdHash> children;
+        std::pmr::unordered_map<RowId, Refs, RowIdHash> children(&arena_);
         for (std::size_t begin = 0; begin < ids.size(); begin += kIdsPerStatement) {
             const std::size_t end = std::min(ids.size(), begin + kIdsPerStatement);
             Ref id_text_list = id_list(ids, begin, end);
@@ -632,7 +652,7 @@ private:
                 RowId parent;
                 if (!parent_id || !row_id(id.get(), key.id) || !row_id(parent_id.get(), parent)) return false;
                 // A row reached already in this call stays the one object.
-                auto [entry, added] = known_.emplace(key, std::move(obj));
+                auto [entry, added] = known_.try_emplace(key, std::move(obj));
                 children[parent].push_back(Ref::borrow(entry->second.get()));
                 return true;
             });
@@ -640,8 +660,8 @@ private:
         }
 
         for (const RowId& parent_id : ids) {
-            const std::vector<Ref>& members = children[parent_id];
-            const std::vector<PyObject*>& owners = parents[parent_id];
+            const Refs& members = children[parent_id];
+            const Pointers& owners = parents[parent_id];
             for (PyObject* owner : owners) {
                 Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(members.size())));
                 if (!list) return false;
@@ -732,7 +752,7 @@ Ref fill_foreign_many(Bound<sig::fill_foreign_many> args) {
     ManyFill fill(table_base.get());
     Ref done = with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {
         fill.use_connection(cnx);
-        return fill.walk(root, std::move(objects)) ? none() : Ref();
+        return fill.fill(root, std::move(objects)) ? none() : Ref();
     });
     // The guard has ended the transaction and given the connection back.
     if (!done || !fill.apply()) return {};
