@@ -22,7 +22,10 @@ inline constexpr bool kFastPaths = true;
 // null when absent. The interpreter's own lookup for special methods.
 inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) { return _PyType_Lookup(type, name); }
 
-// The instance dict of `obj` (borrowed), or null when it has none yet.
+// The instance dict of `obj` (borrowed), or null when it has none yet. From
+// CPython 3.11 an instance whose attributes live inline gets a dict made here:
+// only for the few objects whose attributes are read often (column settings),
+// never for rows, which keep theirs in a field (rows/row_type.hpp).
 inline PyObject* instance_dict(PyObject* obj) {
     PyObject** slot = _PyObject_GetDictPtr(obj);
     return slot ? *slot : nullptr;
