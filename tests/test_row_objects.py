@@ -127,6 +127,28 @@ def test_bad_input_raises_and_touches_nothing(rows, pool, recorder, db, call, er
 
 
 
+class NotForeign(Odd):
+    def _TableBase__is_foreign_key(self, name):
+        return False
+
+
+@pytest.mark.parametrize("row, name, expected", [
+    (lambda: Person(1, "ann", 5), "home_id", 5), (lambda: Person(1, "ann", None), "home_id", None),
+    (lambda: Person(1, "ann", Home(7, "elm")), "home_id", 7), (lambda: Person(home_id=Home()), "home_id", 0),
+    (lambda: Odd(1, 2), "name", 2),
+    (lambda: Person(1, "ann", "2"), "home_id", TypeError("Column 'home_id' of Person is a foreign key")),
+    *[(lambda: Person(1, "ann", 1), name, KeyError("Person has no foreign key column named %r" % name))
+      for name in ("name", "id", "pets", "zz", 3)],
+    (lambda: NotForeign(1, 2), "name", KeyError("NotForeign has no foreign key column named 'name'")),
+])
+def test_foreign_id_reads_the_column_without_a_lookup(row, name, expected):
+    if isinstance(expected, Exception):  # CNXGuard.POOL is None: any statement would fail otherwise
+        with pytest.raises(type(expected), match=re.escape(str(expected.args[0]))):
+            row().ForeignId(name)
+    else:
+        assert row().ForeignId(name) == expected
+
+
 class Swapped(TableBase):
     TABLE_NAME = "persons"
     COLUMN_NAMES = ["id", "home_id", "name"]  # the table has name before home_id

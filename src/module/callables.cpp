@@ -62,6 +62,7 @@ const CallableEntry kCallables[] = {
     callable<sig::table_delete, table_delete>(),
     callable<sig::table_column_value_for_update, table_column_value_for_update>(),
     callable<sig::table_update, table_update>(),
+    callable<sig::table_foreign_id, table_foreign_id>(),
 
     // Module functions
     callable<sig::get_table_names, get_table_names>(),

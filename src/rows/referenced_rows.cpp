@@ -7,19 +7,22 @@
 
 namespace brx {
 
+Ref held_row_id(PyObject* row, PyObject* column, PyObject* target) {
+    if (PyUnicode_Check(target) || PyBytes_Check(target)) {
+        PyErr_Format(PyExc_TypeError,
+                     "Column %R of %.200s is a foreign key: it takes the referenced row object, its integer id "
+                     "or None, not %.200s %R",
+                     column, Py_TYPE(row)->tp_name, Py_TYPE(target)->tp_name, target);
+        return {};
+    }
+    return Ref::steal(PyObject_GetItem(target, py::id()));
+}
+
 Ref referenced_identifier(PyObject* row, PyObject* column, PyObject* cnx, PyObject* pool) {
     if (!resolve_foreign_on(row, column, cnx)) return {};
     Ref target = Ref::steal(PyObject_GetItem(row, column));
     if (!target || target.get() == Py_None) return target;
-    if (PyUnicode_Check(target.get()) || PyBytes_Check(target.get())) {
-        // Indexed by "id", a str would only say "string indices must be integers".
-        PyErr_Format(PyExc_TypeError,
-                     "Column %R of %.200s is a foreign key: it takes the referenced row object, its integer id "
-                     "or None, not %.200s %R",
-                     column, Py_TYPE(row)->tp_name, Py_TYPE(target.get())->tp_name, target.get());
-        return {};
-    }
-    Ref id = Ref::steal(PyObject_GetItem(target.get(), py::id()));
+    Ref id = held_row_id(row, column, target.get());
     if (!id) return {};
     const int is_new = not_stored(id.get());
     if (is_new < 0) return {};

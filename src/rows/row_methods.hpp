@@ -144,6 +144,14 @@ inline constexpr Signature table_update{
 Ref table_update(Bound<sig::table_update> args);
 
 namespace sig {
+inline constexpr Signature table_foreign_id{
+    .owner = "TableBase", .name = "ForeignId", .kind = Kind::Method,
+    .params = {{{"self"}, {"name"}}},
+};
+}  // namespace sig
+Ref table_foreign_id(Bound<sig::table_foreign_id> args);
+
+namespace sig {
 inline constexpr Signature fill_foreign_many{
     .owner = nullptr, .name = "FillForeignMany", .kind = Kind::Function,
     .params = {{{"rows"}, {"paths"}, {"cnx", kNone}, {"pool", kNone}}},

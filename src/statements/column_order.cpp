@@ -69,32 +69,6 @@ void remember_right(PyObject* row_class, const RowSource& source, unsigned int v
     slot.kind = source.kind;
 }
 
-// [name of each cursor.description entry], or None when it reports none.
-Ref cursor_column_names(PyObject* cursor) {
-    Ref description;
-    const int present = lookup_attribute(cursor, py::description(), description);
-    if (present < 0) return {};
-    if (!present || description.get() == Py_None) return none();
-    Ref names = Ref::steal(PyList_New(0));
-    if (!names) return {};
-    const bool read = each_item(description.get(), [&](PyObject* column) {
-        Ref name = Ref::steal(PySequence_GetItem(column, 0));
-        return name && PyList_Append(names.get(), name.get()) == 0;
-    });
-    return read ? std::move(names) : Ref();
-}
-
-// The server compares column names without regard to case: "Name" names the
-// column `name`. 1 same, 0 not, -1 failed.
-int same_name(PyObject* mine, PyObject* theirs) {
-    const int equal = PyObject_RichCompareBool(mine, theirs, Py_EQ);
-    if (equal != 0 || !PyUnicode_Check(mine) || !PyUnicode_Check(theirs)) return equal;
-    Ref mine_lower = call_method(mine, py::lower(), {});
-    Ref theirs_lower = mine_lower ? call_method(theirs, py::lower(), {}) : Ref();
-    if (!theirs_lower) return -1;
-    return PyObject_RichCompareBool(mine_lower.get(), theirs_lower.get(), Py_EQ);
-}
-
 // 1 when every position that has both a declared and a reported name has
 // the same one, 0 not, -1 failed. A row built from fewer values than the
 // class declares takes defaults for the rest, and the columns beyond the
@@ -150,6 +124,29 @@ bool compare(PyObject* row_class, const RowSource& source, PyObject* cursor) {
 }
 
 }  // namespace
+
+Ref cursor_column_names(PyObject* cursor) {
+    Ref description;
+    const int present = lookup_attribute(cursor, py::description(), description);
+    if (present < 0) return {};
+    if (!present || description.get() == Py_None) return none();
+    Ref names = Ref::steal(PyList_New(0));
+    if (!names) return {};
+    const bool read = each_item(description.get(), [&](PyObject* column) {
+        Ref name = Ref::steal(PySequence_GetItem(column, 0));
+        return name && PyList_Append(names.get(), name.get()) == 0;
+    });
+    return read ? std::move(names) : Ref();
+}
+
+int same_name(PyObject* mine, PyObject* theirs) {
+    const int equal = PyObject_RichCompareBool(mine, theirs, Py_EQ);
+    if (equal != 0 || !PyUnicode_Check(mine) || !PyUnicode_Check(theirs)) return equal;
+    Ref mine_lower = call_method(mine, py::lower(), {});
+    Ref theirs_lower = mine_lower ? call_method(theirs, py::lower(), {}) : Ref();
+    if (!theirs_lower) return -1;
+    return PyObject_RichCompareBool(mine_lower.get(), theirs_lower.get(), Py_EQ);
+}
 
 bool check_column_order(PyObject* row_class, const RowSource& source, PyObject* cursor) {
     if (known_right(row_class, source)) return true;

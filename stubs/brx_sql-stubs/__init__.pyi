@@ -188,6 +188,9 @@ class TableBase:
     def Delete(self, cnx: _Connection | None = None, pool: _Pool | None = None) -> None: ...
     def _TableBase__column_value_for_update(self, column_name: str) -> Any: ...
     def Update(self, update_multi_foreign: bool = True, cnx: _Connection | None = None, pool: _Pool | None = None) -> None: ...
+    # The id a foreign-key column refers to, without a lookup: the int it
+    # holds, the held row object's "id", or None.
+    def ForeignId(self, name: str) -> int | None: ...
     _TableBase__column_values: dict[str, Any]
 
 def GetTableNames(cnx: _Connection | None = None, pool: _Pool | None = None) -> list[str]: ...
@@ -200,8 +203,10 @@ def Execute(statement: str, cnx: _Connection | None = None, pool: _Pool | None =
 
 # One statement with its parameters (a sequence for %s markers, a mapping for
 # %(name)s markers; they travel as parameters, never in the text), in one
-# guarded block: its rows as tuples, or with `_class` one `_class(*row)` each.
-# A statement without rows (an UPDATE) gives an empty list.
+# guarded block: its rows as tuples, or with `_class` one `_class(*row)` each,
+# columns after those of its COLUMN_NAMES passed by name. A parameter holding a
+# list or tuple is an IN list: "(%s, %s, ...)", one marker per item, "(NULL)"
+# when empty. A statement without rows (an UPDATE) gives an empty list.
 @overload
 def Query(
     statement: str,
