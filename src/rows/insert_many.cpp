@@ -8,6 +8,7 @@
 #include "connections/guard_block.hpp"
 #include "rows/batched_insert.hpp"
 #include "rows/caller_transaction.hpp"
+#include "rows/foreign_flag.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
 #include "rows/many_rows.hpp"
@@ -45,7 +46,7 @@ Ref store_rows(const std::vector<Ref>& objects, PyObject* cnx) {
 // Whether storing the rows may take more than one statement.
 bool may_write_several(const std::vector<Ref>& objects) {
     if (objects.size() > 1) return true;
-    Ref foreigns = call_method(objects.front().get(), py::row_get_foreigns(), {});
+    Ref foreigns = foreign_key_columns(objects.front().get());
     if (!foreigns) {
         PyErr_Clear();  // the Insert reports it
         return true;
