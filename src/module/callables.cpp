@@ -70,6 +70,7 @@ const CallableEntry kCallables[] = {
     callable<sig::execute, execute>(),
     callable<sig::query, query>(),
     callable<sig::fill_foreign_many, fill_foreign_many>(),
+    callable<sig::insert_many, insert_many>(),
 };
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include "rows/foreign_flag.hpp"
 #include "rows/foreign_lookup.hpp"
 #include "rows/item_meaning.hpp"
+#include "rows/many_rows.hpp"
 #include "rows/not_stored.hpp"
 #include "rows/row_access.hpp"
-#include "rows/row_pool.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
@@ -613,64 +613,31 @@ private:
     }
 };
 
-// The pool the rows are read from, on one connection. With no connection
-// given, every row must borrow from the same pool as its own operations would
-// (`pool`, else its class's POOL, else CNXGuard.POOL): rows of another
-// database would otherwise get rows of the first one. ValueError, before any
-// statement, when they do not.
-Ref shared_pool(const std::vector<Ref>& objects, PyObject* cnx, PyObject* pool_arg) {
-    Ref first = row_pool(objects.front().get(), pool_arg);
-    if (!first || cnx != Py_None) return first;
-    Ref guard_class = global(py::CNXGuard());
-    Ref default_pool = guard_class ? get_attr(guard_class.get(), py::POOL()) : Ref();
-    if (!default_pool) return {};
-    const auto lender = [&](PyObject* pool) { return pool == Py_None ? default_pool.get() : pool; };
-    for (const Ref& row : objects) {
-        Ref pool = row_pool(row.get(), pool_arg);
-        if (!pool) return {};
-        if (lender(pool.get()) == lender(first.get())) continue;
-        PyErr_Format(PyExc_ValueError,
-                     "FillForeignMany reads all rows on one connection, but rows of %.200s and of %.200s borrow from "
-                     "different pools: fill them apart, or give the cnx or pool to read them from",
-                     Py_TYPE(objects.front().get())->tp_name, Py_TYPE(row.get())->tp_name);
-        return {};
-    }
-    return first;
-}
+constexpr ManyRowsCall kFillForeignMany{"FillForeignMany", "reads",
+                                        "fill them apart, or give the cnx or pool to read them from"};
 
 }  // namespace
 
 Ref fill_foreign_many(Bound<sig::fill_foreign_many> args) {
-    PyObject* const given = args.get<"rows">();
-    Ref rows = PyList_Check(given) ? Ref::borrow(given) : Ref::steal(PySequence_List(given));
-    if (!rows) return {};
     Ref table_base = global(py::TableBase());
     if (!table_base) return {};
     Step root;
-    if (!build_steps(args.get<"paths">(), root)) return {};
-
-    // Everything that can be checked without the server is checked first.
+    Ref rows;
     std::vector<Ref> objects;
+    // Everything that can be checked without the server is checked first.
+    if (!row_objects(args.get<"rows">(), kFillForeignMany, rows, objects)) return {};
+    if (!build_steps(args.get<"paths">(), root)) return {};
     std::vector<PyObject*> classes;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(rows.get()); ++i) {
-        Ref row = Ref::borrow(PyList_GET_ITEM(rows.get(), i));
-        const int is_row = PyObject_IsInstance(row.get(), table_base.get());
-        if (is_row < 0) return {};
-        if (!is_row) {
-            PyErr_Format(PyExc_TypeError, "FillForeignMany rows must be row objects, not %.200s",
-                         Py_TYPE(row.get())->tp_name);
-            return {};
-        }
+    for (const Ref& row : objects) {
         PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(row.get()));
         if (std::find(classes.begin(), classes.end(), cls) == classes.end()) {
             classes.push_back(cls);
             if (!check_steps(cls, root, table_base.get())) return {};
         }
-        objects.push_back(std::move(row));
     }
     if (objects.empty() || root.below.empty()) return rows;
 
-    Ref pool = shared_pool(objects, args.get<"cnx">(), args.get<"pool">());
+    Ref pool = shared_pool(objects, args.get<"cnx">(), args.get<"pool">(), kFillForeignMany);
     if (!pool) return {};
     ManyFill fill(table_base.get());
     Ref done = with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {

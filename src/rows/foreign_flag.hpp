@@ -18,4 +18,12 @@ int foreign_flag_in(PyObject* attributes, PyObject* name);
 // module's own body directly when the class does not override it.
 int is_foreign_key(const RowView& row, PyObject* name);
 
+// The foreign-key columns of COLUMN_ATTRIBUTES, in its order, as TableBase's
+// own _TableBase__get_foreigns gives them.
+Ref declared_foreign_keys(PyObject* self);
+
+// `row._TableBase__get_foreigns()`; the module's own body directly when the
+// class does not override it.
+Ref foreign_key_columns(PyObject* row);
+
 }  // namespace brx

@@ -53,6 +53,17 @@ void RollbackScope::undo() {
     }
 }
 
+void RollbackScope::hand_over() {
+    if (!open_) return;
+    auto self = std::find(open_scopes.rbegin(), open_scopes.rend(), this);
+    for (auto it = self == open_scopes.rend() ? self : std::next(self); it != open_scopes.rend(); ++it) {
+        if ((*it)->cnx_.get() != cnx_.get()) continue;
+        for (Change& change : changes_) (*it)->changes_.push_back(std::move(change));
+        break;
+    }
+    changes_.clear();
+}
+
 void RollbackScope::IdChange::restore() const { PyObject_SetItem(row.get(), py::id(), old_id.get()); }
 
 bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* cnx) {

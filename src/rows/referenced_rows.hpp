@@ -24,4 +24,9 @@ Ref held_row_id(PyObject* row, PyObject* column, PyObject* target);
 // column -> identifier.
 Ref store_referenced_rows(PyObject* row, PyObject* foreigns, PyObject* cnx, PyObject* pool);
 
+// The same dict in `foreign_ids` when every key points at a stored row (or is
+// NULL), without storing anything: 1; 0 as soon as a key points at a row not
+// stored yet; -1 with an exception set.
+int stored_referenced_ids(PyObject* row, PyObject* foreigns, PyObject* cnx, Ref& foreign_ids);
+
 }  // namespace brx

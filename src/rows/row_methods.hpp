@@ -159,4 +159,12 @@ inline constexpr Signature fill_foreign_many{
 }  // namespace sig
 Ref fill_foreign_many(Bound<sig::fill_foreign_many> args);
 
+namespace sig {
+inline constexpr Signature insert_many{
+    .owner = nullptr, .name = "InsertMany", .kind = Kind::Function,
+    .params = {{{"rows"}, {"cnx", kNone}, {"pool", kNone}}},
+};
+}  // namespace sig
+Ref insert_many(Bound<sig::insert_many> args);
+
 }  // namespace brx

@@ -28,6 +28,12 @@ bool drain_rows(PyObject* cursor) {
     return !PyErr_Occurred();
 }
 
+Ref fetch_all_rows(PyObject* cursor) {
+    Ref rows = call_method(cursor, py::fetchall(), {});
+    if (!rows || PyList_CheckExact(rows.get())) return rows;
+    return Ref::steal(PySequence_List(rows.get()));
+}
+
 Ref last_row_id(PyObject* cursor) { return get_attr(cursor, py::lastrowid()); }
 
 bool skip_further_results(PyObject* cursor) {

@@ -77,6 +77,7 @@ inline PyObject* connect() { return "connect"_id; }
 inline PyObject* cursor() { return "cursor"_id; }
 inline PyObject* description() { return "description"_id; }
 inline PyObject* execute() { return "execute"_id; }
+inline PyObject* fetchall() { return "fetchall"_id; }
 inline PyObject* in_transaction() { return "in_transaction"_id; }
 inline PyObject* server_info() { return "server_info"_id; }
 // The server's max_allowed_packet, kept on a connection once asked.
