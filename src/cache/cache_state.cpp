@@ -1,6 +1,6 @@
 #include "cache/cache_state.hpp"
 
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"

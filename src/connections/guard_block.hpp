@@ -2,7 +2,7 @@
 // class is looked up by its module-level name at each use.
 #pragma once
 
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"

@@ -1,6 +1,6 @@
 #include "rows/class_snapshot.hpp"
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 #include "rows/row_methods.hpp"
 #include "support/names.hpp"
 #include "support/python_internals.hpp"

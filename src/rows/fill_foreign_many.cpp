@@ -7,7 +7,7 @@
 // has ended does any given row object change. Row objects made by this call
 // are filled as they are made, since nobody else can see them before the end.
 #include "connections/guard_block.hpp"
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "rows/foreign_flag.hpp"
 #include "rows/foreign_lookup.hpp"
 #include "rows/item_meaning.hpp"

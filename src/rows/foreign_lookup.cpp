@@ -1,6 +1,6 @@
 #include "rows/foreign_lookup.hpp"
 
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "rows/item_meaning.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_pool.hpp"

@@ -1,6 +1,6 @@
 #include "rows/graph_transaction.hpp"
 
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"

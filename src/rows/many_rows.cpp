@@ -1,6 +1,6 @@
 #include "rows/many_rows.hpp"
 
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "rows/row_pool.hpp"
 #include "support/calls.hpp"
 #include "support/python_names.hpp"

@@ -1,6 +1,6 @@
-#include "statements/statement_log.hpp"
+#include "frame/statement_log.hpp"
 
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "support/calls.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
