@@ -5,6 +5,7 @@
 #include "rows/foreign_flag.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/id_rollback.hpp"
+#include "rows/not_stored.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
@@ -87,18 +88,13 @@ bool is_plain_insert(PyObject* row) {
 }
 
 // Whether `row` can go in a batch: the module's own Insert would store it with
-// one INSERT and nothing before or after (its id is 0, it holds no rows of its
-// own, and its foreign keys point at stored rows, whose ids are then in
-// `foreign_ids`). The id is sent as the row's value for its id column: only 0
-// makes the server assign one, so a row not stored yet under a negative id
-// goes alone, as it always did.
+// one INSERT and nothing before or after (the server assigns its id, it holds
+// no rows of its own, and its foreign keys point at stored rows, whose ids are
+// then in `foreign_ids`).
 Next batchable(PyObject* row, PyObject* cnx, Ref& id, Ref& foreign_ids) {
     id = Ref::steal(PyObject_GetItem(row, py::id()));
     if (!id) return Next::Failed;
-    if (!PyLong_CheckExact(id.get())) return Next::Alone;
-    const long value = PyLong_AsLong(id.get());
-    if (value != 0) return value == -1 && PyErr_Occurred() ? Next::Failed : Next::Alone;
-    if (!is_plain_insert(row)) return Next::Alone;
+    if (!server_assigns_id(id.get()) || !is_plain_insert(row)) return Next::Alone;
     if (holds_rows(row, false)) return PyErr_Occurred() ? Next::Failed : Next::Alone;
     Ref foreigns = foreign_key_columns(row);
     if (!foreigns) return Next::Failed;
