@@ -18,7 +18,6 @@
 #include "connections/pool_guard_methods.hpp"
 #include "connections/pool_settings.hpp"
 #include "connections/unread_close.hpp"
-#include "frame/module_state.hpp"
 #include "frame/statement_log.hpp"
 #include "support/calls.hpp"
 #include "support/errors.hpp"
@@ -138,11 +137,9 @@ Ref guard_init(Bound<sig::guard_init> args) {
     PyObject* cnx = args.get<"cnx">();
     Ref pool = Ref::borrow(args.get<"pool">());
     if (pool.get() == Py_None) {
-        // The class bound to the module name, read now: later changes of
-        // CNXGuard.POOL do not affect a guard already built.
-        Ref guard_class = global(py::CNXGuard());
-        if (!guard_class) return {};
-        pool = get_attr(guard_class.get(), py::POOL());
+        // Read now: later changes of CNXGuard.POOL do not affect a guard
+        // already built.
+        pool = guard_class_attr(py::POOL());
         if (!pool) return {};
     }
     if (PyObject_SetAttr(self, py::guard_pool(), pool.get()) < 0) return {};

@@ -8,7 +8,24 @@
 #include "support/python_names.hpp"
 #include "support/with_block.hpp"
 
+#include <initializer_list>
+
 namespace brx {
+
+// CNXGuard.<name>: a static helper (Select, Insert, Delete, ...) or POOL, of
+// the guard class bound to the module name now, as every operation finds it.
+// A helper is looked up before its arguments are computed, as Python
+// evaluates such a call.
+inline Ref guard_class_attr(PyObject* name) {
+    Ref guard_class = global(py::CNXGuard());
+    return guard_class ? get_attr(guard_class.get(), name) : Ref();
+}
+
+// CNXGuard.<name>(*args)
+inline Ref call_guard_helper(PyObject* name, std::initializer_list<PyObject*> args) {
+    Ref helper = guard_class_attr(name);
+    return helper ? call(helper.get(), args) : Ref();
+}
 
 // Set by the module's own guard when its exit has committed (or found no
 // transaction to end); forget_guard_commit() clears it before a block.

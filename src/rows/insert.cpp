@@ -3,6 +3,7 @@
 // stores the rows of its loaded multi-foreign attributes pointing at it. All of
 // one call runs on one connection. A row already stored is not written again,
 // and nothing is deleted: only what around it is not stored yet gets stored.
+#include "connections/guard_block.hpp"
 #include "rows/batched_insert.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/multi_foreign_rows.hpp"
@@ -28,9 +29,7 @@ using InsertRunning = RunningInThread<InsertTag, PyObject*>;
 Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject* foreign_ids, PyObject* cnx) {
     Ref values = insert_values(self, foreigns, foreign_ids);
     if (!values) return {};
-    Ref guard_class = global(py::CNXGuard());
-    if (!guard_class) return {};
-    Ref insert = get_attr(guard_class.get(), py::Insert());
+    Ref insert = guard_class_attr(py::Insert());
     if (!insert) return {};
     Ref table = get_attr(self, py::TABLE_NAME());
     if (!table) return {};
