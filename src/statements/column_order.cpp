@@ -2,8 +2,8 @@
 
 #include "statements/cursor.hpp"
 #include "support/calls.hpp"
-#include "support/errors.hpp"
 #include "support/class_version_cache.hpp"
+#include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_internals.hpp"
 #include "support/python_names.hpp"
