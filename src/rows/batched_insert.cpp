@@ -1,14 +1,13 @@
 #include "rows/batched_insert.hpp"
 
-#include "rows/cache_entry_backup.hpp"
 #include "rows/class_snapshot.hpp"
 #include "rows/foreign_flag.hpp"
 #include "rows/graph_transaction.hpp"
-#include "rows/id_rollback.hpp"
 #include "rows/not_stored.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "rows/single_row_insert.hpp"
 #include "statements/cursor.hpp"
 #include "statements/packet_limit.hpp"
 #include "statements/statement_texts.hpp"
@@ -241,30 +240,6 @@ bool store_in_order(Run& run, PyObject* row, PyObject* cnx, const RowWork& one_r
 }
 
 }  // namespace
-
-Ref insert_values(PyObject* row, PyObject* foreigns, PyObject* foreign_ids) {
-    Ref values = column_store(row);
-    if (!values) return {};
-    const Py_ssize_t count = PyObject_Length(foreigns);
-    if (count < 0) return {};
-    if (count == 0) return values;
-    Ref copy = call_method(values.get(), py::copy(), {});
-    if (!copy) return {};
-    const bool done = each_item(foreigns, [&](PyObject* foreign) {
-        Ref id = Ref::steal(PyObject_GetItem(foreign_ids, foreign));
-        return id && PyObject_SetItem(copy.get(), foreign, id.get()) == 0;
-    });
-    return done ? std::move(copy) : Ref();
-}
-
-bool note_stored_row(PyObject* row, PyObject* id, PyObject* old_id, PyObject* cnx) {
-    if (!write_row_id(row, id, old_id, cnx)) return false;
-    Ref cache = get_attr(row, py::CACHE());
-    if (!cache) return false;
-    if (cache.get() == Py_None) return true;
-    Ref table = get_attr(row, py::TABLE_NAME());
-    return table && register_in_cache(cache.get(), row, table.get(), id, cnx);
-}
 
 bool store_new_rows(PyObject* rows, PyObject* cnx, const RowWork& prepare, const RowWork& one_row) {
     int batching = -2;  // not asked yet

@@ -4,12 +4,12 @@
 // one call runs on one connection. A row already stored is not written again,
 // and nothing is deleted: only what around it is not stored yet gets stored.
 #include "connections/guard_block.hpp"
-#include "rows/batched_insert.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "rows/single_row_insert.hpp"
 #include "support/python_names.hpp"
 #include "support/running_in_thread.hpp"
 
