@@ -27,9 +27,9 @@ inline Ref call_guard_helper(PyObject* name, std::initializer_list<PyObject*> ar
     return helper ? call(helper.get(), args) : Ref();
 }
 
-// Set by the module's own guard when its exit has committed (or found no
-// transaction to end); forget_guard_commit() clears it before a block.
-void forget_guard_commit();
+// Whether the exit of `guard`, the module's own guard, has committed (or found
+// no transaction to end): the guard notes it on itself, so that no other
+// guard's block, not even one run inside its pool's Put, can change the answer.
 bool guard_committed(PyObject* guard);
 
 // Builds a guard from `cnx` and `pool` (by position), enters it and runs
@@ -43,7 +43,6 @@ Ref with_guard(PyObject* cnx, PyObject* pool, Work&& work, bool* committed = nul
     if (!guard_class) return {};
     Ref guard = call(guard_class.get(), {cnx, pool});
     if (!guard) return {};
-    forget_guard_commit();
     Ref result = with_block(guard.get(), std::forward<Work>(work));
     if (committed) *committed = result || guard_committed(guard.get());
     return result;

@@ -15,6 +15,7 @@ inline PyObject* cache_get_pool() { return "_Cache__get_pool"_id; }
 inline PyObject* cache_obj_dict() { return "_Cache__obj_dict"_id; }
 inline PyObject* cache_pool() { return "_Cache__pool"_id; }
 inline PyObject* guard_cnx() { return "_CNXGuard__cnx"_id; }
+inline PyObject* guard_committed() { return "_CNXGuard__committed"_id; }
 inline PyObject* guard_need_put() { return "_CNXGuard__need_put"_id; }
 inline PyObject* guard_pool() { return "_CNXGuard__pool"_id; }
 inline PyObject* pool_dbconfig() { return "_CNXPool__dbconfig"_id; }
