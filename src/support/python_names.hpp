@@ -128,8 +128,6 @@ inline PyObject* zip() { return "zip"_id; }
 // The logging module and the statement log.
 inline PyObject* DEBUG() { return "DEBUG"_id; }
 inline PyObject* getLogger() { return "getLogger"_id; }
-inline PyObject* disabled() { return "disabled"_id; }
-inline PyObject* _cache() { return "_cache"_id; }
 inline PyObject* isEnabledFor() { return "isEnabledFor"_id; }
 inline PyObject* LOG_PARAMETERS() { return "LOG_PARAMETERS"_id; }
 inline PyObject* debug() { return "debug"_id; }
