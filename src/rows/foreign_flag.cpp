@@ -1,5 +1,6 @@
 #include "rows/foreign_flag.hpp"
 
+#include "rows/class_snapshot.hpp"
 #include "rows/row_methods.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
@@ -33,6 +34,29 @@ int is_foreign_key(const RowView& row, PyObject* name) {
     }
     Ref flag = call_method(row.self(), py::row_is_foreign_key(), {name});
     return flag ? truth(flag.get()) : -1;
+}
+
+ClassForeignKey class_foreign_key(PyObject* cls, PyObject* name) {
+    if (PyType_Check(cls)) {
+        auto* type = reinterpret_cast<PyTypeObject*>(cls);
+        if (type->tp_getattro != PyObject_GenericGetAttr ||
+            !type_runs_own(type, py::row_is_foreign_key(), sig::table_is_foreign_key))
+            return ClassForeignKey::PerRow;
+    }
+    Ref attributes = get_attr(cls, py::COLUMN_ATTRIBUTES());
+    const int foreign = attributes ? foreign_flag_in(attributes.get(), name) : -1;
+    if (foreign < 0) return ClassForeignKey::Failed;
+    return foreign ? ClassForeignKey::Yes : ClassForeignKey::No;
+}
+
+int foreign_key_of(PyObject* cls, PyObject* name, PyObject* row) {
+    switch (class_foreign_key(cls, name)) {
+        case ClassForeignKey::Failed: return -1;
+        case ClassForeignKey::No: return 0;
+        case ClassForeignKey::Yes: return 1;
+        case ClassForeignKey::PerRow: break;
+    }
+    return row ? is_foreign_key(RowView(row), name) : 1;
 }
 
 }  // namespace brx
