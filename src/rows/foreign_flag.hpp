@@ -1,5 +1,7 @@
-// The foreign-key test of a column: `name in COLUMN_ATTRIBUTES and
-// COLUMN_ATTRIBUTES[name].isForeignKey`, written once.
+// What a foreign key is, written once: the test of one column (`name in
+// COLUMN_ATTRIBUTES and COLUMN_ATTRIBUTES[name].isForeignKey`, or a row
+// class's own _TableBase__is_foreign_key), and the list of a row's
+// foreign-key columns that the writes store first.
 #pragma once
 
 #include "rows/row_access.hpp"
