@@ -4,8 +4,8 @@ import re
 
 import pytest
 
-from brx_sql import CNXGuard, ColumnAttribute, Execute, MultiForeignAttr, TableBase
-from tables import Home, Person, store, texts
+from brx_sql import CNXGuard, ColumnAttribute, Execute, FillForeignMany, MultiForeignAttr, TableBase
+from tables import Home, Person, Pet, store, texts
 
 SHARED = []  # a mutable default: every row object that takes it gets this very list
 
@@ -147,6 +147,34 @@ def test_foreign_id_reads_the_column_without_a_lookup(row, name, expected):
             row().ForeignId(name)
     else:
         assert row().ForeignId(name) == expected
+
+
+class KeyByMethod(Person):  # its flag says plain column, its method says foreign key
+    COLUMN_ATTRIBUTES = dict(Person.COLUMN_ATTRIBUTES, home_id=ColumnAttribute("home_id", None, True, "homes", Home))
+    COLUMN_ATTRIBUTES["home_id"].isForeignKey = False
+
+    def _TableBase__is_foreign_key(self, name):
+        return name == "home_id"
+
+
+class KeylessPet(Pet):  # its flag says foreign key, its method says plain column
+    def _TableBase__is_foreign_key(self, name):
+        return False
+
+
+class KeylessPetOwner(Person):
+    MULTI_FOREIGN_ATTR = {"pets": MultiForeignAttr("pets", "owner_id", "pets", KeylessPet)}
+
+
+@pytest.mark.parametrize("row, path, read", [
+    (lambda: KeyByMethod(1, "ann", 1), "home_id", lambda row: row["home_id"]["name"]),
+    (lambda: KeylessPetOwner(1, "ann", 1), "pets", lambda row: row["pets"][0]["owner_id"]),
+], ids=["key by method", "no key by method"])
+def test_fill_foreign_many_takes_keys_as_item_read_does(rows, db, pool, monkeypatch, row, path, read):
+    db.run("INSERT INTO pets VALUES (1, 'rex', 1)")
+    filled = read(FillForeignMany([row()], [path], pool=pool)[0])  # CNXGuard.POOL is None: no lookup after it
+    monkeypatch.setattr(CNXGuard, "POOL", pool)
+    assert filled == read(row())
 
 
 class Swapped(TableBase):

@@ -3,6 +3,7 @@
 // signature is declared beside its body in the subsystem's *_methods.hpp.
 #include "cache/cache_methods.hpp"
 #include "connections/pool_guard_methods.hpp"
+#include "module/classes.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/statement_methods.hpp"
 

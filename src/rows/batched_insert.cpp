@@ -1,13 +1,13 @@
 #include "rows/batched_insert.hpp"
 
-#include "rows/cache_entry_backup.hpp"
 #include "rows/class_snapshot.hpp"
 #include "rows/foreign_flag.hpp"
 #include "rows/graph_transaction.hpp"
-#include "rows/id_rollback.hpp"
+#include "rows/not_stored.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "rows/single_row_insert.hpp"
 #include "statements/cursor.hpp"
 #include "statements/packet_limit.hpp"
 #include "statements/statement_texts.hpp"
@@ -87,18 +87,13 @@ bool is_plain_insert(PyObject* row) {
 }
 
 // Whether `row` can go in a batch: the module's own Insert would store it with
-// one INSERT and nothing before or after (its id is 0, it holds no rows of its
-// own, and its foreign keys point at stored rows, whose ids are then in
-// `foreign_ids`). The id is sent as the row's value for its id column: only 0
-// makes the server assign one, so a row not stored yet under a negative id
-// goes alone, as it always did.
+// one INSERT and nothing before or after (the server assigns its id, it holds
+// no rows of its own, and its foreign keys point at stored rows, whose ids are
+// then in `foreign_ids`).
 Next batchable(PyObject* row, PyObject* cnx, Ref& id, Ref& foreign_ids) {
     id = Ref::steal(PyObject_GetItem(row, py::id()));
     if (!id) return Next::Failed;
-    if (!PyLong_CheckExact(id.get())) return Next::Alone;
-    const long value = PyLong_AsLong(id.get());
-    if (value != 0) return value == -1 && PyErr_Occurred() ? Next::Failed : Next::Alone;
-    if (!is_plain_insert(row)) return Next::Alone;
+    if (!server_assigns_id(id.get()) || !is_plain_insert(row)) return Next::Alone;
     if (holds_rows(row, false)) return PyErr_Occurred() ? Next::Failed : Next::Alone;
     Ref foreigns = foreign_key_columns(row);
     if (!foreigns) return Next::Failed;
@@ -245,30 +240,6 @@ bool store_in_order(Run& run, PyObject* row, PyObject* cnx, const RowWork& one_r
 }
 
 }  // namespace
-
-Ref insert_values(PyObject* row, PyObject* foreigns, PyObject* foreign_ids) {
-    Ref values = column_store(row);
-    if (!values) return {};
-    const Py_ssize_t count = PyObject_Length(foreigns);
-    if (count < 0) return {};
-    if (count == 0) return values;
-    Ref copy = call_method(values.get(), py::copy(), {});
-    if (!copy) return {};
-    const bool done = each_item(foreigns, [&](PyObject* foreign) {
-        Ref id = Ref::steal(PyObject_GetItem(foreign_ids, foreign));
-        return id && PyObject_SetItem(copy.get(), foreign, id.get()) == 0;
-    });
-    return done ? std::move(copy) : Ref();
-}
-
-bool note_stored_row(PyObject* row, PyObject* id, PyObject* old_id, PyObject* cnx) {
-    if (!write_row_id(row, id, old_id, cnx)) return false;
-    Ref cache = get_attr(row, py::CACHE());
-    if (!cache) return false;
-    if (cache.get() == Py_None) return true;
-    Ref table = get_attr(row, py::TABLE_NAME());
-    return table && register_in_cache(cache.get(), row, table.get(), id, cnx);
-}
 
 bool store_new_rows(PyObject* rows, PyObject* cnx, const RowWork& prepare, const RowWork& one_row) {
     int batching = -2;  // not asked yet

@@ -29,12 +29,4 @@ bool store_new_rows(PyObject* rows, PyObject* cnx, const RowWork& prepare, const
 bool store_multi_foreign_rows(PyObject* owner, PyObject* foreign_name, PyObject* rows, PyObject* cnx,
                               const RowWork& one_row);
 
-// The values of a new row's INSERT: its own column store, or a copy of it with
-// each foreign-key column holding the identifier in `foreign_ids`.
-Ref insert_values(PyObject* row, PyObject* foreigns, PyObject* foreign_ids);
-
-// A new row just stored as `id`: the identifier written into the row (put back
-// on failure of the call owning `cnx`), and the row registered in its CACHE.
-bool note_stored_row(PyObject* row, PyObject* id, PyObject* old_id, PyObject* cnx);
-
 }  // namespace brx

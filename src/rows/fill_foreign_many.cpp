@@ -7,7 +7,7 @@
 // has ended does any given row object change. Row objects made by this call
 // are filled as they are made, since nobody else can see them before the end.
 #include "connections/guard_block.hpp"
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "rows/foreign_flag.hpp"
 #include "rows/foreign_lookup.hpp"
 #include "rows/item_meaning.hpp"
@@ -136,21 +136,22 @@ bool read_rows(PyObject* cnx, PyObject* statement, PyObject* table, PyObject* ro
 }
 
 // What a step names on a class, by the rules of item read (attribute rule
-// aside: no row is at hand): a foreign-key column or a multi-foreign
-// attribute, with its settings. Anything else raises KeyError.
+// aside), asked of `row`, one of the class's rows, where only a row can tell
+// (null: none at hand): a foreign-key column or a multi-foreign attribute,
+// with its settings. Anything else raises KeyError.
 enum class StepKind { Failed, ForeignKey, MultiForeign };
 
-StepKind step_kind(PyObject* cls, PyObject* name, Ref& settings) {
+StepKind step_kind(PyObject* cls, PyObject* name, PyObject* row, Ref& settings) {
     const Declared declared = declared_as(
         name, [&] { return get_attr(cls, py::COLUMN_NAMES()); },
         [&](PyObject* attribute) { return get_attr(cls, attribute); });
     if (declared == Declared::Failed) return StepKind::Failed;
     if (declared == Declared::Column) {
-        Ref attributes = get_attr(cls, py::COLUMN_ATTRIBUTES());
-        const int foreign = attributes ? foreign_flag_in(attributes.get(), name) : -1;
+        const int foreign = foreign_key_of(cls, name, row);
         if (foreign < 0) return StepKind::Failed;
         if (foreign) {
-            settings = Ref::steal(PyObject_GetItem(attributes.get(), name));
+            Ref attributes = get_attr(cls, py::COLUMN_ATTRIBUTES());
+            settings = attributes ? Ref::steal(PyObject_GetItem(attributes.get(), name)) : Ref();
             return settings ? StepKind::ForeignKey : StepKind::Failed;
         }
     } else if (declared == Declared::MultiForeign) {
@@ -167,12 +168,13 @@ StepKind step_kind(PyObject* cls, PyObject* name, Ref& settings) {
 }
 
 // Checks every step against the declared classes before any statement:
-// from `cls`, then through each foreign key's foreignClass and each
-// multi-foreign attribute's _class, as far as those are row classes.
-bool check_steps(PyObject* cls, const Step& step, PyObject* table_base) {
+// from `cls` (whose row `row` is given), then through each foreign key's
+// foreignClass and each multi-foreign attribute's _class, as far as those
+// are row classes.
+bool check_steps(PyObject* cls, PyObject* row, const Step& step, PyObject* table_base) {
     for (const auto& next : step.below) {
         Ref settings;
-        const StepKind kind = step_kind(cls, next->name.get(), settings);
+        const StepKind kind = step_kind(cls, next->name.get(), row, settings);
         if (kind == StepKind::Failed) return false;
         if (next->below.empty()) continue;
         Ref target = get_attr(settings.get(), kind == StepKind::ForeignKey ? py::foreignClass() : py::_class());
@@ -180,7 +182,7 @@ bool check_steps(PyObject* cls, const Step& step, PyObject* table_base) {
         if (!PyType_Check(target.get())) continue;
         const int is_row_class = PyObject_IsSubclass(target.get(), table_base);
         if (is_row_class < 0) return false;
-        if (is_row_class && !check_steps(target.get(), *next, table_base)) return false;
+        if (is_row_class && !check_steps(target.get(), nullptr, *next, table_base)) return false;
     }
     return true;
 }
@@ -394,7 +396,7 @@ private:
         std::vector<Ref> multi_foreign_settings;
         for (auto& [cls, rows] : by_class(objects)) {
             Ref settings;
-            const StepKind kind = step_kind(cls, name, settings);
+            const StepKind kind = step_kind(cls, name, rows.front(), settings);
             if (kind == StepKind::Failed) return false;
             (kind == StepKind::ForeignKey ? keys : multi_foreign).emplace_back(cls, std::move(rows));
             if (kind == StepKind::MultiForeign) multi_foreign_settings.push_back(std::move(settings));
@@ -555,9 +557,8 @@ private:
 
         const Py_ssize_t back_index = back_column_index(rows.front(), name, row_class.get(), foreign_name.get());
         if (back_index < 0) return false;
-        Ref child_attributes = get_attr(row_class.get(), py::COLUMN_ATTRIBUTES());
-        const int back_is_key = child_attributes ? foreign_flag_in(child_attributes.get(), foreign_name.get()) : -1;
-        if (back_is_key < 0) return false;
+        const ClassForeignKey back_key = class_foreign_key(row_class.get(), foreign_name.get());
+        if (back_key == ClassForeignKey::Failed) return false;
         std::string table_string;
         if (!text_of(table.get(), table_string)) return false;
 
@@ -594,7 +595,8 @@ private:
             }
             for (const Ref& member : members) {
                 reached.push_back(Ref::borrow(member.get()));
-                if (back_is_key && !point_back(member.get(), foreign_name.get(), owners.front())) return false;
+                if (back_key != ClassForeignKey::No && !point_back(member.get(), foreign_name.get(), owners.front(), back_key))
+                    return false;
             }
         }
         return true;
@@ -602,8 +604,12 @@ private:
 
     // The child's key column holds its parent object, as item read of it
     // would give (a row that holds an object there already keeps it).
-    bool point_back(PyObject* child, PyObject* column, PyObject* parent) {
+    bool point_back(PyObject* child, PyObject* column, PyObject* parent, ClassForeignKey back_key) {
         if (pending_.count({child, column})) return true;
+        if (back_key == ClassForeignKey::PerRow) {
+            const int foreign = is_foreign_key(RowView(child), column);
+            if (foreign <= 0) return foreign == 0;
+        }
         Ref store = column_store(child);
         if (!store) return false;
         Ref value = Ref::steal(PyObject_GetItem(store.get(), column));
@@ -632,7 +638,7 @@ Ref fill_foreign_many(Bound<sig::fill_foreign_many> args) {
         PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(row.get()));
         if (std::find(classes.begin(), classes.end(), cls) == classes.end()) {
             classes.push_back(cls);
-            if (!check_steps(cls, root, table_base.get())) return {};
+            if (!check_steps(cls, row.get(), root, table_base.get())) return {};
         }
     }
     if (objects.empty() || root.below.empty()) return rows;

@@ -71,4 +71,12 @@ bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* c
     return PyObject_SetItem(row, py::id(), new_id) == 0;
 }
 
+bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx) {
+    if (RollbackScope* scope = RollbackScope::owning(cnx)) {
+        CacheEntryBackup backup;
+        if (CacheEntryBackup::take(cache, table, id, row, backup)) scope->record_cache_entry(std::move(backup));
+    }
+    return static_cast<bool>(call_method(cache, py::Insert(), {row, table, cnx}));
+}
+
 }  // namespace brx

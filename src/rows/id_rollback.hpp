@@ -66,4 +66,8 @@ private:
 // row["id"] = new_id; remembers `old_id` when an open scope owns `cnx`.
 bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* cnx);
 
+// cache.Insert(row, table, cnx); remembers the entry it replaces under `id`
+// when an open scope owns `cnx`.
+bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx);
+
 }  // namespace brx

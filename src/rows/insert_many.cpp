@@ -5,12 +5,10 @@
 // call is left in the database, nor its id in a row object, nor its entry in
 // a cache, whether the call borrowed its connection or was given the
 // caller's.
-#include "connections/guard_block.hpp"
 #include "rows/batched_insert.hpp"
 #include "rows/caller_transaction.hpp"
 #include "rows/foreign_flag.hpp"
 #include "rows/graph_transaction.hpp"
-#include "rows/id_rollback.hpp"
 #include "rows/many_rows.hpp"
 #include "rows/row_methods.hpp"
 #include "support/calls.hpp"
@@ -54,13 +52,6 @@ bool may_write_several(const std::vector<Ref>& objects) {
     return insert_may_write_several(objects.front().get(), foreigns.get());
 }
 
-// On a connection the call borrowed: one transaction of its own, even on an
-// autocommit pool.
-Ref store_on_own_connection(const std::vector<Ref>& objects, PyObject* cnx, PyObject* pool) {
-    if (may_write_several(objects) && !begin_transaction_if_autocommit(cnx, pool)) return {};
-    return store_rows(objects, cnx);
-}
-
 // On the caller's connection: the caller's transaction decides, and a failure
 // takes back this call's part of it.
 Ref store_on_callers_connection(const std::vector<Ref>& objects, PyObject* cnx) {
@@ -82,20 +73,16 @@ Ref insert_many(Bound<sig::insert_many> args) {
     if (objects.empty()) return Ref::steal(PyList_New(0));
     Ref pool = shared_pool(objects, cnx, args.get<"pool">(), kInsertMany);
     if (!pool) return {};
-    // Ids and cache entries are put back after a failure on the caller's
-    // connection too: its rows are taken back from the caller's transaction.
-    RollbackScope rollback(true);
-    bool committed = false;
-    Ref ids = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) -> Ref {
-        rollback.attach(block_cnx);
-        return cnx == Py_None ? store_on_own_connection(objects, block_cnx, pool.get())
-                              : store_on_callers_connection(objects, block_cnx);
-    }, &committed);
-    if (ids)
-        rollback.hand_over();
-    else if (!committed)
-        rollback.undo();  // committed rows keep their ids even when giving the connection back failed
-    return ids;
+    // On a connection the call borrowed: one transaction of its own, even on
+    // an autocommit pool. On the caller's: its rows are taken back from the
+    // caller's transaction after a failure, and their ids and cache entries
+    // put back.
+    return graph_write(
+        cnx, pool.get(), OnCallersConnection::WriteUndoesItsPart,
+        [&] { return static_cast<int>(may_write_several(objects)); },
+        [&](PyObject* block_cnx) {
+            return cnx == Py_None ? store_rows(objects, block_cnx) : store_on_callers_connection(objects, block_cnx);
+        });
 }
 
 }  // namespace brx

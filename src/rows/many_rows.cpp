@@ -1,6 +1,7 @@
 #include "rows/many_rows.hpp"
 
-#include "module/module_state.hpp"
+#include "connections/guard_block.hpp"
+#include "frame/module_state.hpp"
 #include "rows/row_pool.hpp"
 #include "support/calls.hpp"
 #include "support/python_names.hpp"
@@ -31,8 +32,7 @@ bool row_objects(PyObject* given, const ManyRowsCall& call, Ref& list, std::vect
 Ref shared_pool(const std::vector<Ref>& objects, PyObject* cnx, PyObject* pool_arg, const ManyRowsCall& call) {
     Ref first = row_pool(objects.front().get(), pool_arg);
     if (!first || cnx != Py_None) return first;
-    Ref guard_class = global(py::CNXGuard());
-    Ref default_pool = guard_class ? get_attr(guard_class.get(), py::POOL()) : Ref();
+    Ref default_pool = guard_class_attr(py::POOL());
     if (!default_pool) return {};
     const auto lender = [&](PyObject* pool) { return pool == Py_None ? default_pool.get() : pool; };
     for (const Ref& row : objects) {

@@ -1,7 +1,7 @@
 // The methods of ColumnAttribute, MultiForeignAttr and TableBase: their signatures and the bodies that run them.
 #pragma once
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 
 namespace brx {
 

@@ -1,8 +1,8 @@
 #include "statements/cursor.hpp"
 
+#include "frame/statement_log.hpp"
 #include "statements/connector_cursor.hpp"
 #include "statements/param_markers.hpp"
-#include "statements/statement_log.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
