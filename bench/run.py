@@ -25,6 +25,7 @@ import load
 import memory
 import ops
 import page
+import seed
 import threads
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -197,6 +198,8 @@ def main():
             saved = pickle.load(found)
         if len(saved) == 7:  # saved before workload 6 existed
             saved = saved + (None,)
+        if len(saved) == 8:  # saved before workload 7 existed
+            saved = saved + (None,)
         return report(*saved, options.quick)
     if options.latency:
         import latency
@@ -205,7 +208,7 @@ def main():
         import page_cost
         return page_cost.run(options.quick)
     if options.quick:
-        common.REPEATS = ops.REPEATS = graph.REPEATS = threads.REPEATS = page.REPEATS = 1
+        common.REPEATS = ops.REPEATS = graph.REPEATS = threads.REPEATS = page.REPEATS = seed.REPEATS = 1
         ops.COUNT, graph.GRAPHS, graph.FILLED, threads.SECONDS = 200, 50, 50, 0.3
     started = datetime.datetime.now(datetime.timezone.utc)
     bench = common.Bench()
@@ -215,6 +218,7 @@ def main():
         w3 = graph.measure(bench)
         w4 = threads.measure(bench)
         w6 = page.measure(bench)
+        w7 = seed.measure(bench)
     finally:
         bench.close()
     common.progress("workload 5: timing")
@@ -222,19 +226,20 @@ def main():
     counts = memory.instructions(progress=common.progress)
     os.makedirs(RESULTS, exist_ok=True)
     with open(os.path.join(RESULTS, "latest.pickle"), "wb") as out:
-        pickle.dump((started, w1, w2, w3, w4, times, counts, w6), out)
-    return report(started, w1, w2, w3, w4, times, counts, w6, options.quick)
+        pickle.dump((started, w1, w2, w3, w4, times, counts, w6, w7), out)
+    return report(started, w1, w2, w3, w4, times, counts, w6, w7, options.quick)
 
 
-def report(started, w1, w2, w3, w4, times, counts, w6, quick):
+def report(started, w1, w2, w3, w4, times, counts, w6, w7, quick):
     rows = (workload1_rows(w1) + per_op_rows("2 single rows, 2,000 each", w2, ops.OPS, [n for n, _ in ops.systems(None)],
                                               {"brx_sql": "raw, brx_sql's trips",
                                                "brx_sql autocommit": "raw, brx_sql autocommit trips"})
             + per_op_rows("3 graphs, 500 each", w3, graph.OPS, ["raw", "raw, brx_sql's trips", "brx_sql", "peewee", "SQLAlchemy"],
                           {"brx_sql": "raw, brx_sql's trips"})
-            + workload4_rows(w4) + workload5_rows(times, counts) + page.rows(w6, fmt_time, spread))
+            + workload4_rows(w4) + workload5_rows(times, counts) + page.rows(w6, fmt_time, spread)
+            + seed.rows(w7, fmt_time, spread))
     verdicts = targets(w1, w2, w3, w4, counts) + [
-        (text, ratio, bound, ratio <= bound if "within" in text else ratio < bound) for text, ratio, bound in page.targets(w6)]
+        (text, ratio, bound, ratio <= bound if "within" in text else ratio < bound) for text, ratio, bound in page.targets(w6) + seed.targets(w7)]
     print(table_text(rows, markdown=False))
     print()
     for text, ratio, bound, met in verdicts:

@@ -114,15 +114,18 @@ def test_pool_lending_a_non_connection(caplog):
     assert "in_transaction" in str(warnings(caplog)[0].exc_info[1])
 
 
-@pytest.mark.parametrize("failure", [RuntimeError("surplus close failed"), KeyboardInterrupt()],
-                         ids=["error", "ctrl-c"])
-def test_failing_put_after_commit_keeps_the_committed_ids(pool, tables, caplog, failure):
+@pytest.mark.parametrize("failure, nested", [(RuntimeError("surplus close failed"), False),
+                                             (KeyboardInterrupt(), False), (KeyboardInterrupt(), True)],
+                         ids=["error", "ctrl-c", "ctrl-c after a guarded block of its own"])
+def test_failing_put_after_commit_keeps_the_committed_ids(pool, tables, caplog, failure, nested):
     class FailingPut:
         def Get(self):
             return pool.Get()
 
         def Put(self, connection):
             connection.close()
+            if nested:
+                brx_sql.GetTableNames(pool=pool)
             raise failure
     person = graph("rex", "tom")
     if isinstance(failure, Exception):

@@ -73,6 +73,12 @@ def test_round_trips_of_a_graph_insert(tables, pool, count_round_trips, monkeypa
     assert count_round_trips(lambda: person.Insert(pool=pool)) == expected
 
 
+def test_round_trips_of_insert_many(tables, pool, count_round_trips):
+    stored_home(pool)  # warm: one idle connection
+    rows = [Home(name="h%d" % n) for n in range(1000)]
+    assert count_round_trips(lambda: brx_sql.InsertMany(rows, pool=pool)) == 4  # ping, 2 INSERTs, COMMIT
+
+
 @pytest.mark.parametrize("step", [1, 3], ids=["consecutive_ids", "stepped_ids"])
 def test_multi_row_inserts_agree_with_one_at_a_time(tables, pools, dbconfig, db, recorder, step):
     """Ids, order, values and cache entries; stepped ids as a Galera cluster or

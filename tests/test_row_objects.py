@@ -7,7 +7,7 @@ import weakref
 
 import pytest
 
-from brx_sql import CNXGuard, ColumnAttribute, Execute, MultiForeignAttr, TableBase
+from brx_sql import CNXGuard, ColumnAttribute, Execute, FillForeignMany, MultiForeignAttr, TableBase
 from tables import Home, Person, Pet, store, texts
 
 SHARED = []  # a mutable default: every row object that takes it gets this very list
@@ -128,6 +128,56 @@ def test_bad_input_raises_and_touches_nothing(rows, pool, recorder, db, call, er
     assert caught.traceback[-1].frame.code.name.startswith("brx_sql.")
     assert rec.log == [] and db.query("SELECT * FROM persons") == [(1, "ann", 1)]
 
+
+
+class NotForeign(Odd):
+    def _TableBase__is_foreign_key(self, name):
+        return False
+
+
+@pytest.mark.parametrize("row, name, expected", [
+    (lambda: Person(1, "ann", 5), "home_id", 5), (lambda: Person(1, "ann", None), "home_id", None),
+    (lambda: Person(1, "ann", Home(7, "elm")), "home_id", 7), (lambda: Person(home_id=Home()), "home_id", 0),
+    (lambda: Odd(1, 2), "name", 2),
+    (lambda: Person(1, "ann", "2"), "home_id", TypeError("Column 'home_id' of Person is a foreign key")),
+    *[(lambda: Person(1, "ann", 1), name, KeyError("Person has no foreign key column named %r" % name))
+      for name in ("name", "id", "pets", "zz", 3)],
+    (lambda: NotForeign(1, 2), "name", KeyError("NotForeign has no foreign key column named 'name'")),
+])
+def test_foreign_id_reads_the_column_without_a_lookup(row, name, expected):
+    if isinstance(expected, Exception):  # CNXGuard.POOL is None: any statement would fail otherwise
+        with pytest.raises(type(expected), match=re.escape(str(expected.args[0]))):
+            row().ForeignId(name)
+    else:
+        assert row().ForeignId(name) == expected
+
+
+class KeyByMethod(Person):  # its flag says plain column, its method says foreign key
+    COLUMN_ATTRIBUTES = dict(Person.COLUMN_ATTRIBUTES, home_id=ColumnAttribute("home_id", None, True, "homes", Home))
+    COLUMN_ATTRIBUTES["home_id"].isForeignKey = False
+
+    def _TableBase__is_foreign_key(self, name):
+        return name == "home_id"
+
+
+class KeylessPet(Pet):  # its flag says foreign key, its method says plain column
+    def _TableBase__is_foreign_key(self, name):
+        return False
+
+
+class KeylessPetOwner(Person):
+    MULTI_FOREIGN_ATTR = {"pets": MultiForeignAttr("pets", "owner_id", "pets", KeylessPet)}
+
+
+@pytest.mark.parametrize("row, path, read", [
+    (lambda: KeyByMethod(1, "ann", 1), "home_id", lambda row: row["home_id"]["name"]),
+    (lambda: KeylessPetOwner(1, "ann", 1), "pets", lambda row: row["pets"][0]["owner_id"]),
+], ids=["key by method", "no key by method"])
+def test_fill_foreign_many_takes_keys_as_item_read_does(rows, db, pool, monkeypatch, row, path, read):
+    db.run("INSERT INTO pets VALUES (1, 'rex', 1)")
+    filled = read(FillForeignMany([row()], [path], pool=pool)[0])  # CNXGuard.POOL is None: no lookup after it
+    monkeypatch.setattr(CNXGuard, "POOL", pool)
+    assert filled == read(row())
 
 
 class Swapped(TableBase):

@@ -59,9 +59,15 @@ def test_query(rentals, pool, recorder, db):
     # the column order is checked over the columns both have, names compared without regard to case
     assert Query("SELECT ID, Name, 7 FROM languages WHERE id = %s", [2], Language, pool=rec)[0]["name"] == "lang 2"
     assert Query("SELECT id FROM films WHERE title = %s", ("x'); DROP TABLE films; --",), pool=rec) == []
+    # columns after the class's own go to it by name: attributes, read by item access too
+    counted = Query("SELECT l.*, COUNT(f.id) AS films FROM languages l LEFT JOIN films f ON f.language_id = l.id"
+                    " GROUP BY l.id ORDER BY l.id", None, Language, pool=rec)
+    assert [(row["id"], row.films, row["films"]) for row in counted] == [(i, n, n) for i, n in db.query(
+        "SELECT language_id, COUNT(*) FROM films WHERE language_id IS NOT NULL GROUP BY 1 ORDER BY 1")]
+    assert [store(row) for row in counted[:1]] == [{"id": 1, "name": "lang 1"}]
     assert Query("UPDATE films SET title = %s WHERE id = %s", ("renamed", 1), pool=rec) == []
     assert db.query("SELECT title FROM films WHERE id = 1") == [("renamed",)]
-    assert rec.calls("get", "put").count(("get",)) == rec.calls("get", "put").count(("put",)) == 6
+    assert rec.calls("get", "put").count(("get",)) == rec.calls("get", "put").count(("put",)) == 7
     with CNXGuard(None, pool) as cnx:  # joins the caller's transaction
         Query("INSERT INTO languages VALUES (%s, %s)", (9, "new"), cnx=cnx)
         assert Query("SELECT name FROM languages WHERE id = 9", cnx=cnx) == [("new",)]
@@ -79,9 +85,11 @@ def test_query_reads_every_batch_to_the_result_end(pools, dbconfig):
 
 def test_query_bad_input_borrows_nothing_and_failures_roll_back(rentals, pool, recorder):
     rec = recorder(pool)
-    for params in ("abc", object()):
-        with pytest.raises(TypeError, match="parameters must be a sequence or a mapping"):
-            Query("SELECT %s", params, pool=rec)
+    for params, message in [("abc", "parameters must be a sequence or a mapping"), (object(), "sequence or a mapping"),
+                            ([1, [2, [3]]], "IN list of Query parameter 1 holds a list"),
+                            ({"a": [(1, 2)]}, "IN list of Query parameter 'a' holds a tuple")]:
+        with pytest.raises(TypeError, match=message):
+            Query("SELECT %s IN %s, %(a)s", params, pool=rec)
     with pytest.raises(TypeError, match="statement must be a str"):
         Query(b"SELECT 1", pool=rec)
     assert rec.log == []
@@ -97,7 +105,27 @@ def test_query_bad_input_borrows_nothing_and_failures_roll_back(rentals, pool, r
     assert "brx_sql.Query" in [entry.frame.code.name for entry in caught.traceback]
     with pytest.raises(mysql.connector.ProgrammingError):
         Query("SELECT * FROM no_such WHERE id = %s", (1,), pool=rec)
-    assert rec.calls("get", "put", "commit") == [("get",), ("put",)] * 2 and len(idle(pool)) == 1
+    # a column after the class's own that would take the value of another
+    for columns, message in [("l.*, l.ID", "the column 'ID' after the columns of Language.COLUMN_NAMES"),
+                             ("l.*, 1 AS n, 2 AS n", "the column 'n' twice after the columns of Language")]:
+        with pytest.raises(ValueError, match=message):
+            Query("SELECT %s FROM languages l" % columns, None, Language, pool=rec)
+    assert rec.calls("get", "put", "commit") == [("get",), ("put",)] * 4 and len(idle(pool)) == 1
+
+
+@pytest.mark.parametrize("statement, params, expected", [
+    ("id IN %s", ([3, 1],), [1, 3]), ("id IN %s AND name <> %s", ((1, 2, 4), "lang 4"), [1, 2]),
+    ("id IN %s", ([],), []), ("id NOT IN %s", ([],), [1, 2, 3, 4]), ("id not\n in %(ids)s", {"ids": ()}, [1, 2, 3, 4]),
+    ("name IN %s", (["lang 1", "x') OR ('1'='1"],), [1]),  # items are parameters, never text
+    ("name = %s", (b"lang 2",), [2]),  # bytes: one binary value
+    ("id IN %(ids)s OR id = %(ids[0])s OR id IN %(ids)s", {"ids": [2], "ids[0]": 4}, [2, 4]),  # names of its own
+    ("id NOT IN %(ids)s AND name LIKE 'lang 2%(pct)%'", {"ids": []}, [2]),  # "%(pct)%" is still read as "%"
+    ("id /* %s */ IN %s", ("x", [1, 2]), [1, 2]),  # the connector fills markers in comments too
+    ("id IN %s AND 1 = `50%`.one", ([2],), [2]), ("id IN %s AND 1 = `50%`.one", ([],), []),  # a "%" in a name
+])
+def test_query_in_lists(rentals, pool, statement, params, expected):
+    sql = "SELECT id FROM languages JOIN (SELECT 1 AS one) AS `50%` WHERE " + statement + " ORDER BY id"
+    assert Query(sql, params, pool=pool) == [(i,) for i in expected]
 
 
 def sql_page(db, first, last):

@@ -3,6 +3,7 @@
 #include "cache/cache_methods.hpp"
 #include "cache/cache_state.hpp"
 #include "cache/row_class.hpp"
+#include "connections/guard_block.hpp"
 #include "statements/statement_texts.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"

@@ -1,7 +1,7 @@
 // The methods of Cache: their signatures and the bodies that run them.
 #pragma once
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 
 namespace brx {
 

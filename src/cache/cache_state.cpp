@@ -1,6 +1,5 @@
 #include "cache/cache_state.hpp"
 
-#include "module/module_state.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
@@ -51,13 +50,5 @@ bool discard_entry(PyObject* mapping, PyObject* key) {
 }
 
 Ref resolve_pool(PyObject* self, PyObject* pool) { return call_method(self, py::cache_get_pool(), {pool}); }
-
-Ref call_guard_helper(PyObject* helper, std::initializer_list<PyObject*> args) {
-    Ref guard_class = global(py::CNXGuard());
-    if (!guard_class) return {};
-    Ref method = get_attr(guard_class.get(), helper);
-    if (!method) return {};
-    return call(method.get(), args);
-}
 
 }  // namespace brx

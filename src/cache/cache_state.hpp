@@ -8,8 +8,6 @@
 
 #include "support/ref.hpp"
 
-#include <initializer_list>
-
 namespace brx {
 
 // self._Cache__obj_dict / self._Cache__class_dict
@@ -29,8 +27,5 @@ bool discard_entry(PyObject* mapping, PyObject* key);
 // self._Cache__get_pool(pool), through the method so that it is the one
 // place the cache's pool is chosen.
 Ref resolve_pool(PyObject* self, PyObject* pool);
-
-// CNXGuard.<helper>(*args), the guard class looked up by its module name now.
-Ref call_guard_helper(PyObject* helper, std::initializer_list<PyObject*> args);
 
 }  // namespace brx

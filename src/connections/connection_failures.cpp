@@ -1,6 +1,6 @@
 #include "connections/connection_failures.hpp"
 
-#include "module/connector_errors.hpp"
+#include "frame/connector_errors.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"

@@ -18,8 +18,7 @@
 #include "connections/pool_guard_methods.hpp"
 #include "connections/pool_settings.hpp"
 #include "connections/unread_close.hpp"
-#include "module/module_state.hpp"
-#include "statements/statement_log.hpp"
+#include "frame/statement_log.hpp"
 #include "support/calls.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
@@ -27,10 +26,6 @@
 
 namespace brx {
 namespace {
-
-// The guard whose exit last committed (or found nothing to commit) in this
-// thread; compared by identity only, while the caller holds that guard.
-thread_local PyObject* committed_guard = nullptr;
 
 // Closes a connection that will not be given back; a failing close is logged.
 void close_dropped(PyObject* cnx) {
@@ -112,7 +107,9 @@ Ref end_successful_block(PyObject* self, PyObject* cnx) {
         if (broken) distrust_pool(self);
         return {};
     }
-    committed_guard = self;
+    // Noted for guard_committed(). Failing only for want of memory, it is
+    // not worth losing the connection over: the commit stands either way.
+    if (PyObject_SetAttr(self, py::guard_committed(), Py_True) < 0) PyErr_Clear();
     Ref pool = get_attr(self, py::guard_pool());
     if (pool && call_method(pool.get(), py::Put(), {cnx})) return none();
     Ref failure = take_exception();
@@ -129,20 +126,22 @@ Ref end_successful_block(PyObject* self, PyObject* cnx) {
 
 }  // namespace
 
-void forget_guard_commit() { committed_guard = nullptr; }
-
-bool guard_committed(PyObject* guard) { return committed_guard == guard; }
+bool guard_committed(PyObject* guard) {
+    StashedError pending;
+    Ref committed;
+    const bool noted = lookup_attribute(guard, py::guard_committed(), committed) > 0 && committed.get() == Py_True;
+    PyErr_Clear();
+    return noted;
+}
 
 Ref guard_init(Bound<sig::guard_init> args) {
     PyObject* self = args.get<"self">();
     PyObject* cnx = args.get<"cnx">();
     Ref pool = Ref::borrow(args.get<"pool">());
     if (pool.get() == Py_None) {
-        // The class bound to the module name, read now: later changes of
-        // CNXGuard.POOL do not affect a guard already built.
-        Ref guard_class = global(py::CNXGuard());
-        if (!guard_class) return {};
-        pool = get_attr(guard_class.get(), py::POOL());
+        // Read now: later changes of CNXGuard.POOL do not affect a guard
+        // already built.
+        pool = guard_class_attr(py::POOL());
         if (!pool) return {};
     }
     if (PyObject_SetAttr(self, py::guard_pool(), pool.get()) < 0) return {};

@@ -1,7 +1,7 @@
 // The methods of CNXPool and CNXGuard's with-statement: their signatures and the bodies that run them.
 #pragma once
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 
 namespace brx {
 

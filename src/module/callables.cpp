@@ -3,6 +3,7 @@
 // signature is declared beside its body in the subsystem's *_methods.hpp.
 #include "cache/cache_methods.hpp"
 #include "connections/pool_guard_methods.hpp"
+#include "module/classes.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/statement_methods.hpp"
 
@@ -65,6 +66,7 @@ const CallableEntry kCallables[] = {
     callable<sig::table_delete, table_delete>(),
     callable<sig::table_column_value_for_update, table_column_value_for_update>(),
     callable<sig::table_update, table_update>(),
+    callable<sig::table_foreign_id, table_foreign_id>(),
 
     // Module functions
     callable<sig::get_table_names, get_table_names>(),
@@ -72,6 +74,7 @@ const CallableEntry kCallables[] = {
     callable<sig::execute, execute>(),
     callable<sig::query, query>(),
     callable<sig::fill_foreign_many, fill_foreign_many>(),
+    callable<sig::insert_many, insert_many>(),
 };
 
 }  // namespace

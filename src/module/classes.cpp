@@ -1,6 +1,6 @@
 #include "module/classes.hpp"
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 #include "rows/row_type.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"

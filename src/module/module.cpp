@@ -1,11 +1,11 @@
 // Module definition and its two-phase initialisation (create, then exec).
+#include "frame/function.hpp"
+#include "frame/module_state.hpp"
+#include "frame/statement_log.hpp"
 #include "module/classes.hpp"
-#include "module/function.hpp"
-#include "module/module_state.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
-#include "statements/statement_log.hpp"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,6 @@
-// The new rows of a multi-foreign list, stored in few statements. A graph
-// write would otherwise send one INSERT per multi-foreign row. Where the server returns
+// Many new rows stored in few statements: the rows of a multi-foreign list,
+// and the rows given to InsertMany. One INSERT per row would otherwise cost
+// one round trip per row. Where the server returns
 // the identifiers of a multi-row INSERT (MariaDB 10.5 and newer: RETURNING, in
 // insertion order), each run of consecutive rows that are new and need nothing
 // stored before or after them goes as one statement (or a few, each under the
@@ -16,17 +17,16 @@
 
 namespace brx {
 
-// For each row of `rows` (a multi-foreign list) in order: makes its column `foreign_name` hold
-// `owner`, then stores it, batched as above or through `one_row(row)`.
+using RowWork = std::function<bool(PyObject*)>;
+
+// For each row of `rows` (any iterable) in order: `prepare(row)` when given,
+// then the row stored on `cnx`, batched as above or through `one_row(row)`,
+// which stores it as its own Insert would.
+bool store_new_rows(PyObject* rows, PyObject* cnx, const RowWork& prepare, const RowWork& one_row);
+
+// store_new_rows() of a multi-foreign list: each row's column `foreign_name`
+// is made to hold `owner` first.
 bool store_multi_foreign_rows(PyObject* owner, PyObject* foreign_name, PyObject* rows, PyObject* cnx,
-                              const std::function<bool(PyObject*)>& one_row);
-
-// The values of a new row's INSERT: its own column store, or a copy of it with
-// each foreign-key column holding the identifier in `foreign_ids`.
-Ref insert_values(PyObject* row, PyObject* foreigns, PyObject* foreign_ids);
-
-// A new row just stored as `id`: the identifier written into the row (put back
-// on failure of the call owning `cnx`), and the row registered in its CACHE.
-bool note_stored_row(PyObject* row, PyObject* id, PyObject* old_id, PyObject* cnx);
+                              const RowWork& one_row);
 
 }  // namespace brx

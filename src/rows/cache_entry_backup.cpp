@@ -1,9 +1,6 @@
 #include "rows/cache_entry_backup.hpp"
 
-#include "rows/id_rollback.hpp"
-#include "support/calls.hpp"
-#include "support/names.hpp"
-#include "support/python_names.hpp"
+#include "cache/cache_state.hpp"
 
 namespace brx {
 namespace {
@@ -19,8 +16,8 @@ PyObject* dict_value(PyObject* dict, PyObject* key) {
 }  // namespace
 
 bool CacheEntryBackup::take(PyObject* cache, PyObject* table, PyObject* key, PyObject* row, CacheEntryBackup& out) {
-    Ref tables;
-    if (lookup_attribute(cache, py::cache_obj_dict(), tables) <= 0 || !PyDict_Check(tables.get())) {
+    Ref tables = table_rows_of(cache);
+    if (!tables || !PyDict_Check(tables.get())) {
         PyErr_Clear();
         return false;
     }
@@ -45,14 +42,6 @@ void CacheEntryBackup::restore() const {
             PyDict_DelItem(rows.get(), key.get());
     }
     if (!table_known && PyDict_GET_SIZE(rows.get()) == 0) PyDict_DelItem(tables.get(), table.get());
-}
-
-bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx) {
-    if (RollbackScope* scope = RollbackScope::owning(cnx)) {
-        CacheEntryBackup backup;
-        if (CacheEntryBackup::take(cache, table, id, row, backup)) scope->record_cache_entry(std::move(backup));
-    }
-    return static_cast<bool>(call_method(cache, py::Insert(), {row, table, cnx}));
 }
 
 }  // namespace brx

@@ -25,7 +25,4 @@ private:
     bool table_known = false;
 };
 
-// cache.Insert(row, table, cnx); remembers the entry it replaces under `id`.
-bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx);
-
 }  // namespace brx

@@ -1,19 +1,17 @@
 #include "rows/class_snapshot.hpp"
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 #include "rows/row_methods.hpp"
 #include "rows/row_type.hpp"
+#include "support/class_version_cache.hpp"
 #include "support/names.hpp"
 #include "support/python_internals.hpp"
 #include "support/python_names.hpp"
 
-#include <array>
-#include <cstdint>
-
 namespace brx {
 namespace {
 
-std::array<ClassSnapshot, 16> snapshots;
+ClassVersionCache<ClassSnapshot> snapshots;
 
 PyObject* plain_value(PyTypeObject* type, PyObject* name) {
     PyObject* value = internals::type_lookup(type, name);
@@ -49,12 +47,10 @@ bool type_runs_own(PyTypeObject* type, PyObject* name, const Signature& signatur
 
 const ClassSnapshot* current_snapshot(PyTypeObject* type) {
     if (!internals::kFastPaths) return nullptr;
-    ClassSnapshot& slot = snapshots[(reinterpret_cast<std::uintptr_t>(type) >> 6) % snapshots.size()];
-    if (slot.type == type && slot.version == internals::version_tag(type) && internals::has_valid_version(type)) return &slot;
+    if (const ClassSnapshot* kept = snapshots.find(type)) return kept;
     ClassSnapshot fresh = take_snapshot(type);
     if (!fresh) return nullptr;
-    slot = fresh;
-    return &slot;
+    return &snapshots.keep(type, fresh.version, fresh);
 }
 
 }  // namespace brx

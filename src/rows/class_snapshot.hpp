@@ -6,7 +6,7 @@
 // lookup that runs Python code, so nothing may keep pointing into it.
 #pragma once
 
-#include "module/signature.hpp"
+#include "frame/signature.hpp"
 #include "support/python_internals.hpp"
 
 namespace brx {

@@ -19,9 +19,7 @@ Ref delete_row(PyObject* self, PyObject* cnx) {
         if (!table) return {};
         return call_method(cache.get(), py::Delete(), {self, table.get(), cnx});
     }
-    Ref guard_class = global(py::CNXGuard());
-    if (!guard_class) return {};
-    Ref delete_by_id = get_attr(guard_class.get(), py::Delete());
+    Ref delete_by_id = guard_class_attr(py::Delete());
     if (!delete_by_id) return {};
     Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
     if (!id) return {};

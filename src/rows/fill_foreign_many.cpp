@@ -7,13 +7,13 @@
 // has ended does any given row object change. Row objects made by this call
 // are filled as they are made, since nobody else can see them before the end.
 #include "connections/guard_block.hpp"
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "rows/foreign_flag.hpp"
 #include "rows/foreign_lookup.hpp"
 #include "rows/item_meaning.hpp"
+#include "rows/many_rows.hpp"
 #include "rows/not_stored.hpp"
 #include "rows/row_access.hpp"
-#include "rows/row_pool.hpp"
 #include "rows/row_methods.hpp"
 #include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
@@ -160,21 +160,22 @@ bool read_rows(PyObject* cnx, PyObject* statement, PyObject* table, PyObject* ro
 }
 
 // What a step names on a class, by the rules of item read (attribute rule
-// aside: no row is at hand): a foreign-key column or a multi-foreign
-// attribute, with its settings. Anything else raises KeyError.
+// aside), asked of `row`, one of the class's rows, where only a row can tell
+// (null: none at hand): a foreign-key column or a multi-foreign attribute,
+// with its settings. Anything else raises KeyError.
 enum class StepKind { Failed, ForeignKey, MultiForeign };
 
-StepKind step_kind(PyObject* cls, PyObject* name, Ref& settings) {
+StepKind step_kind(PyObject* cls, PyObject* name, PyObject* row, Ref& settings) {
     const Declared declared = declared_as(
         name, [&] { return get_attr(cls, py::COLUMN_NAMES()); },
         [&](PyObject* attribute) { return get_attr(cls, attribute); });
     if (declared == Declared::Failed) return StepKind::Failed;
     if (declared == Declared::Column) {
-        Ref attributes = get_attr(cls, py::COLUMN_ATTRIBUTES());
-        const int foreign = attributes ? foreign_flag_in(attributes.get(), name) : -1;
+        const int foreign = foreign_key_of(cls, name, row);
         if (foreign < 0) return StepKind::Failed;
         if (foreign) {
-            settings = Ref::steal(PyObject_GetItem(attributes.get(), name));
+            Ref attributes = get_attr(cls, py::COLUMN_ATTRIBUTES());
+            settings = attributes ? Ref::steal(PyObject_GetItem(attributes.get(), name)) : Ref();
             return settings ? StepKind::ForeignKey : StepKind::Failed;
         }
     } else if (declared == Declared::MultiForeign) {
@@ -191,12 +192,13 @@ StepKind step_kind(PyObject* cls, PyObject* name, Ref& settings) {
 }
 
 // Checks every step against the declared classes before any statement:
-// from `cls`, then through each foreign key's foreignClass and each
-// multi-foreign attribute's _class, as far as those are row classes.
-bool check_steps(PyObject* cls, const Step& step, PyObject* table_base) {
+// from `cls` (whose row `row` is given), then through each foreign key's
+// foreignClass and each multi-foreign attribute's _class, as far as those
+// are row classes.
+bool check_steps(PyObject* cls, PyObject* row, const Step& step, PyObject* table_base) {
     for (const auto& next : step.below) {
         Ref settings;
-        const StepKind kind = step_kind(cls, next->name.get(), settings);
+        const StepKind kind = step_kind(cls, next->name.get(), row, settings);
         if (kind == StepKind::Failed) return false;
         if (next->below.empty()) continue;
         Ref target = get_attr(settings.get(), kind == StepKind::ForeignKey ? py::foreignClass() : py::_class());
@@ -204,7 +206,7 @@ bool check_steps(PyObject* cls, const Step& step, PyObject* table_base) {
         if (!PyType_Check(target.get())) continue;
         const int is_row_class = PyObject_IsSubclass(target.get(), table_base);
         if (is_row_class < 0) return false;
-        if (is_row_class && !check_steps(target.get(), *next, table_base)) return false;
+        if (is_row_class && !check_steps(target.get(), nullptr, *next, table_base)) return false;
     }
     return true;
 }
@@ -476,7 +478,7 @@ private:
         Refs multi_foreign_settings(&arena_);
         for (auto& [cls, rows] : by_class(objects, arena_)) {
             Ref settings;
-            const StepKind kind = step_kind(cls, name, settings);
+            const StepKind kind = step_kind(cls, name, rows.front(), settings);
             if (kind == StepKind::Failed) return false;
             (kind == StepKind::ForeignKey ? keys : multi_foreign).emplace_back(cls, std::move(rows));
             if (kind == StepKind::MultiForeign) multi_foreign_settings.push_back(std::move(settings));
@@ -632,9 +634,8 @@ private:
 
         const Py_ssize_t back_index = back_column_index(rows.front(), name, row_class.get(), foreign_name.get());
         if (back_index < 0) return false;
-        Ref child_attributes = get_attr(row_class.get(), py::COLUMN_ATTRIBUTES());
-        const int back_is_key = child_attributes ? foreign_flag_in(child_attributes.get(), foreign_name.get()) : -1;
-        if (back_is_key < 0) return false;
+        const ClassForeignKey back_key = class_foreign_key(row_class.get(), foreign_name.get());
+        if (back_key == ClassForeignKey::Failed) return false;
         std::size_t table_number = 0;
         if (!this->table_number(table.get(), table_number)) return false;
 
@@ -671,7 +672,8 @@ private:
             }
             for (const Ref& member : members) {
                 reached.push_back(Ref::borrow(member.get()));
-                if (back_is_key && !point_back(member.get(), foreign_name.get(), owners.front())) return false;
+                if (back_key != ClassForeignKey::No && !point_back(member.get(), foreign_name.get(), owners.front(), back_key))
+                    return false;
             }
         }
         return true;
@@ -679,8 +681,12 @@ private:
 
     // The child's key column holds its parent object, as item read of it
     // would give (a row that holds an object there already keeps it).
-    bool point_back(PyObject* child, PyObject* column, PyObject* parent) {
+    bool point_back(PyObject* child, PyObject* column, PyObject* parent, ClassForeignKey back_key) {
         if (pending_.count({child, column})) return true;
+        if (back_key == ClassForeignKey::PerRow) {
+            const int foreign = is_foreign_key(RowView(child), column);
+            if (foreign <= 0) return foreign == 0;
+        }
         Ref store = column_store(child);
         if (!store) return false;
         Ref value = Ref::steal(PyObject_GetItem(store.get(), column));
@@ -690,64 +696,31 @@ private:
     }
 };
 
-// The pool the rows are read from, on one connection. With no connection
-// given, every row must borrow from the same pool as its own operations would
-// (`pool`, else its class's POOL, else CNXGuard.POOL): rows of another
-// database would otherwise get rows of the first one. ValueError, before any
-// statement, when they do not.
-Ref shared_pool(const std::vector<Ref>& objects, PyObject* cnx, PyObject* pool_arg) {
-    Ref first = row_pool(objects.front().get(), pool_arg);
-    if (!first || cnx != Py_None) return first;
-    Ref guard_class = global(py::CNXGuard());
-    Ref default_pool = guard_class ? get_attr(guard_class.get(), py::POOL()) : Ref();
-    if (!default_pool) return {};
-    const auto lender = [&](PyObject* pool) { return pool == Py_None ? default_pool.get() : pool; };
-    for (const Ref& row : objects) {
-        Ref pool = row_pool(row.get(), pool_arg);
-        if (!pool) return {};
-        if (lender(pool.get()) == lender(first.get())) continue;
-        PyErr_Format(PyExc_ValueError,
-                     "FillForeignMany reads all rows on one connection, but rows of %.200s and of %.200s borrow from "
-                     "different pools: fill them apart, or give the cnx or pool to read them from",
-                     Py_TYPE(objects.front().get())->tp_name, Py_TYPE(row.get())->tp_name);
-        return {};
-    }
-    return first;
-}
+constexpr ManyRowsCall kFillForeignMany{"FillForeignMany", "reads",
+                                        "fill them apart, or give the cnx or pool to read them from"};
 
 }  // namespace
 
 Ref fill_foreign_many(Bound<sig::fill_foreign_many> args) {
-    PyObject* const given = args.get<"rows">();
-    Ref rows = PyList_Check(given) ? Ref::borrow(given) : Ref::steal(PySequence_List(given));
-    if (!rows) return {};
     Ref table_base = global(py::TableBase());
     if (!table_base) return {};
     Step root;
-    if (!build_steps(args.get<"paths">(), root)) return {};
-
-    // Everything that can be checked without the server is checked first.
+    Ref rows;
     std::vector<Ref> objects;
+    // Everything that can be checked without the server is checked first.
+    if (!row_objects(args.get<"rows">(), kFillForeignMany, rows, objects)) return {};
+    if (!build_steps(args.get<"paths">(), root)) return {};
     std::vector<PyObject*> classes;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(rows.get()); ++i) {
-        Ref row = Ref::borrow(PyList_GET_ITEM(rows.get(), i));
-        const int is_row = PyObject_IsInstance(row.get(), table_base.get());
-        if (is_row < 0) return {};
-        if (!is_row) {
-            PyErr_Format(PyExc_TypeError, "FillForeignMany rows must be row objects, not %.200s",
-                         Py_TYPE(row.get())->tp_name);
-            return {};
-        }
+    for (const Ref& row : objects) {
         PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(row.get()));
         if (std::find(classes.begin(), classes.end(), cls) == classes.end()) {
             classes.push_back(cls);
-            if (!check_steps(cls, root, table_base.get())) return {};
+            if (!check_steps(cls, row.get(), root, table_base.get())) return {};
         }
-        objects.push_back(std::move(row));
     }
     if (objects.empty() || root.below.empty()) return rows;
 
-    Ref pool = shared_pool(objects, args.get<"cnx">(), args.get<"pool">());
+    Ref pool = shared_pool(objects, args.get<"cnx">(), args.get<"pool">(), kFillForeignMany);
     if (!pool) return {};
     ManyFill fill(table_base.get());
     Ref done = with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {

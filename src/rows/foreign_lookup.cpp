@@ -1,6 +1,6 @@
 #include "rows/foreign_lookup.hpp"
 
-#include "module/module_state.hpp"
+#include "connections/guard_block.hpp"
 #include "rows/item_meaning.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_pool.hpp"
@@ -38,18 +38,15 @@ Ref resolve_foreign(PyObject* row, PyObject* column, PyObject* id, PyObject* cac
     Ref value;
     if (cache != Py_None) {
         value = call_method(cache, py::Select(), {id, table.get(), row_class.get()});
+    } else if (cnx) {
+        value = call_guard_helper(py::Select(), {id, table.get(), row_class.get(), cnx});
     } else {
-        Ref guard_class = global(py::CNXGuard());
-        if (!guard_class) return {};
-        if (cnx) {
-            value = call_method(guard_class.get(), py::Select(), {id, table.get(), row_class.get(), cnx});
-        } else {
-            // The row's own pool, so a class bound to another database reads
-            // its referenced rows from that database.
-            Ref pool = row_pool(row, Py_None);
-            if (!pool) return {};
-            value = call_method(guard_class.get(), py::Select(), {id, table.get(), row_class.get(), Py_None, pool.get()});
-        }
+        // The row's own pool, so a class bound to another database reads its
+        // referenced rows from that database.
+        Ref select = guard_class_attr(py::Select());
+        Ref pool = select ? row_pool(row, Py_None) : Ref();
+        if (!pool) return {};
+        value = call(select.get(), {id, table.get(), row_class.get(), Py_None, pool.get()});
     }
     if (!value) return {};
     // The lookup ran Python code and may have reached the server: store into

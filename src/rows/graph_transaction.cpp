@@ -1,6 +1,5 @@
 #include "rows/graph_transaction.hpp"
 
-#include "module/module_state.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
@@ -24,11 +23,7 @@ bool settled(bool several) {
 // settings without asking the server; any other pool's connection is asked.
 int in_autocommit_mode(PyObject* cnx, PyObject* pool) {
     Ref lender = pool && pool != Py_None ? Ref::borrow(pool) : Ref();
-    if (!lender) {
-        Ref guard_class = global(py::CNXGuard());
-        lender = guard_class ? get_attr(guard_class.get(), py::POOL()) : Ref();
-        if (!lender) return -1;
-    }
+    if (!lender && !(lender = guard_class_attr(py::POOL()))) return -1;
     Ref settings;
     if (lookup_attribute(lender.get(), py::pool_dbconfig(), settings) > 0 && PyDict_Check(settings.get())) {
         PyObject* flag = PyDict_GetItemWithError(settings.get(), py::autocommit());

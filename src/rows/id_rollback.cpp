@@ -53,11 +53,30 @@ void RollbackScope::undo() {
     }
 }
 
+void RollbackScope::hand_over() {
+    if (!open_) return;
+    auto self = std::find(open_scopes.rbegin(), open_scopes.rend(), this);
+    for (auto it = self == open_scopes.rend() ? self : std::next(self); it != open_scopes.rend(); ++it) {
+        if ((*it)->cnx_.get() != cnx_.get()) continue;
+        for (Change& change : changes_) (*it)->changes_.push_back(std::move(change));
+        break;
+    }
+    changes_.clear();
+}
+
 void RollbackScope::IdChange::restore() const { PyObject_SetItem(row.get(), py::id(), old_id.get()); }
 
 bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* cnx) {
     if (RollbackScope* scope = RollbackScope::owning(cnx)) scope->record_id(row, old_id);
     return PyObject_SetItem(row, py::id(), new_id) == 0;
+}
+
+bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx) {
+    if (RollbackScope* scope = RollbackScope::owning(cnx)) {
+        CacheEntryBackup backup;
+        if (CacheEntryBackup::take(cache, table, id, row, backup)) scope->record_cache_entry(std::move(backup));
+    }
+    return static_cast<bool>(call_method(cache, py::Insert(), {row, table, cnx}));
 }
 
 }  // namespace brx

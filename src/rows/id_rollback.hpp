@@ -25,7 +25,9 @@ namespace brx {
 class RollbackScope {
 public:
     // `owns_transaction`: the call was given no connection, so its own guard
-    // borrows one and rolls back on failure. Otherwise the scope stays idle.
+    // borrows one and rolls back on failure (or, as InsertMany, the call
+    // undoes its own part of the caller's transaction). Otherwise the scope
+    // stays idle.
     explicit RollbackScope(bool owns_transaction);
     ~RollbackScope();
     RollbackScope(const RollbackScope&) = delete;
@@ -37,6 +39,10 @@ public:
     // newest first, then forgets them. The pending exception is kept; a failure
     // while restoring one entry does not stop the others.
     void undo();
+    // After the call succeeded inside a call further out on the same
+    // connection: that call's scope takes over what this one recorded, so
+    // its failure puts these changes back too.
+    void hand_over();
 
     // The open scope owning `cnx` in this thread, or null.
     static RollbackScope* owning(PyObject* cnx);
@@ -59,5 +65,9 @@ private:
 
 // row["id"] = new_id; remembers `old_id` when an open scope owns `cnx`.
 bool write_row_id(PyObject* row, PyObject* new_id, PyObject* old_id, PyObject* cnx);
+
+// cache.Insert(row, table, cnx); remembers the entry it replaces under `id`
+// when an open scope owns `cnx`.
+bool register_in_cache(PyObject* cache, PyObject* row, PyObject* table, PyObject* id, PyObject* cnx);
 
 }  // namespace brx

@@ -4,13 +4,12 @@
 // one call runs on one connection. A row already stored is not written again,
 // and nothing is deleted: only what around it is not stored yet gets stored.
 #include "connections/guard_block.hpp"
-#include "rows/batched_insert.hpp"
 #include "rows/graph_transaction.hpp"
-#include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
+#include "rows/single_row_insert.hpp"
 #include "support/python_names.hpp"
 #include "support/running_in_thread.hpp"
 
@@ -30,9 +29,7 @@ using InsertRunning = RunningInThread<InsertTag, PyObject*>;
 Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject* foreign_ids, PyObject* cnx) {
     Ref values = insert_values(self, foreigns, foreign_ids);
     if (!values) return {};
-    Ref guard_class = global(py::CNXGuard());
-    if (!guard_class) return {};
-    Ref insert = get_attr(guard_class.get(), py::Insert());
+    Ref insert = guard_class_attr(py::Insert());
     if (!insert) return {};
     Ref table = get_attr(self, py::TABLE_NAME());
     if (!table) return {};
@@ -106,19 +103,10 @@ Ref insert_row(PyObject* self, PyObject* cnx, PyObject* pool_arg) {
     if (!pool) return {};
     Ref foreigns = call_method(self, py::row_get_foreigns(), {});
     if (!foreigns) return {};
-    const bool owns_transaction = cnx == Py_None;
-    RollbackScope rollback(owns_transaction);
-    bool committed = false;
-    Ref id = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) -> Ref {
-        rollback.attach(block_cnx);
-        if (owns_transaction && insert_may_write_several(self, foreigns.get()) &&
-            !begin_transaction_if_autocommit(block_cnx, pool.get()))
-            return {};
-        return insert_in_block(self, block_cnx, pool.get(), foreigns.get());
-    }, &committed);
-    // Committed rows keep their ids even when giving the connection back failed.
-    if (!id && !committed) rollback.undo();
-    return id;
+    return graph_write(
+        cnx, pool.get(), OnCallersConnection::CallerDecides,
+        [&] { return static_cast<int>(insert_may_write_several(self, foreigns.get())); },
+        [&](PyObject* block_cnx) { return insert_in_block(self, block_cnx, pool.get(), foreigns.get()); });
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 // taken again, if it holds again, on the next read.
 #pragma once
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 
 namespace brx {
 

@@ -42,8 +42,8 @@ Ref selected_ids(PyObject* cursor, PyObject* statement) {
 // Drops the rows `ids` of `table` from `cache`: straight from the module's own
 // cache dicts, through Delete for any other kind of cache.
 bool forget_cached_rows(PyObject* cache, PyObject* table, PyObject* ids, PyObject* cnx) {
-    Ref tables;
-    if (lookup_attribute(cache, py::cache_obj_dict(), tables) > 0 && PyDict_Check(tables.get())) {
+    Ref tables = table_rows_of(cache);
+    if (tables && PyDict_Check(tables.get())) {
         PyObject* rows = PyDict_GetItemWithError(tables.get(), table);
         if (!rows) return !PyErr_Occurred();
         Ref held = Ref::borrow(rows);

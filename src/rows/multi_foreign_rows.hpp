@@ -14,6 +14,7 @@ template <class Visit>
 bool each_multi_foreign(PyObject* row, Visit&& visit) {
     Ref entries = get_attr(row, py::MULTI_FOREIGN_ATTR());
     if (!entries) return false;
+    if (PyDict_CheckExact(entries.get()) && PyDict_GET_SIZE(entries.get()) == 0) return true;
     Ref items = call_method(entries.get(), py::items(), {});
     if (!items) return false;
     return each_item(items.get(), [&](PyObject* item) {

@@ -16,4 +16,10 @@ int not_stored(PyObject* id) {
     return PyObject_RichCompareBool(id, zero.get(), Py_LE);
 }
 
+bool server_assigns_id(PyObject* id) {
+    if (!PyLong_CheckExact(id)) return false;
+    int overflow = 0;
+    return PyLong_AsLongLongAndOverflow(id, &overflow) == 0 && !overflow;
+}
+
 }  // namespace brx

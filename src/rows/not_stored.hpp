@@ -19,4 +19,11 @@ int not_stored(PyObject* id);
 // statement text); -1 on error.
 inline int has_no_stored_rows(PyObject* id) { return PyLong_Check(id) ? not_stored(id) : 0; }
 
+// Whether a new row's "id", sent as the value of its id column, lets the
+// server assign the identifier: only an int of exactly 0 does. Any other id
+// of a row not stored yet (a negative one, a bool) is stored as it is, so
+// such a row cannot share a multi-row INSERT whose ids are read back as the
+// rows': it goes alone, through its own Insert. 1 or 0; never fails.
+bool server_assigns_id(PyObject* id);
+
 }  // namespace brx

@@ -14,8 +14,19 @@ namespace brx {
 // holding None is a NULL key, written as None.
 Ref referenced_identifier(PyObject* row, PyObject* column, PyObject* cnx, PyObject* pool);
 
+// The "id" of the row object `target` that foreign-key column `column` of
+// `row` holds (item read of "id"). A str or bytes there raises TypeError
+// naming the column, where indexing it would only say "string indices must be
+// integers".
+Ref held_row_id(PyObject* row, PyObject* column, PyObject* target);
+
 // referenced_identifier() of each column of `foreigns`, in order, as a dict
 // column -> identifier.
 Ref store_referenced_rows(PyObject* row, PyObject* foreigns, PyObject* cnx, PyObject* pool);
+
+// The same dict in `foreign_ids` when every key points at a stored row (or is
+// NULL), without storing anything: 1; 0 as soon as a key points at a row not
+// stored yet; -1 with an exception set.
+int stored_referenced_ids(PyObject* row, PyObject* foreigns, PyObject* cnx, Ref& foreign_ids);
 
 }  // namespace brx

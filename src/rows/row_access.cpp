@@ -1,6 +1,6 @@
 #include "rows/row_access.hpp"
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 #include "rows/class_snapshot.hpp"
 #include "rows/row_methods.hpp"
 #include "rows/row_type.hpp"

@@ -3,7 +3,7 @@
 // overridden) that keep the answers of the generic attribute protocol.
 #pragma once
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 #include "rows/class_snapshot.hpp"
 #include "support/ref.hpp"
 

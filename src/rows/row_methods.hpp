@@ -1,7 +1,7 @@
 // The methods of ColumnAttribute, MultiForeignAttr and TableBase: their signatures and the bodies that run them.
 #pragma once
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 
 namespace brx {
 
@@ -168,11 +168,27 @@ inline constexpr Signature table_update{
 Ref table_update(Bound<sig::table_update> args);
 
 namespace sig {
+inline constexpr Signature table_foreign_id{
+    .owner = "TableBase", .name = "ForeignId", .kind = Kind::Method,
+    .params = {{{"self"}, {"name"}}},
+};
+}  // namespace sig
+Ref table_foreign_id(Bound<sig::table_foreign_id> args);
+
+namespace sig {
 inline constexpr Signature fill_foreign_many{
     .owner = nullptr, .name = "FillForeignMany", .kind = Kind::Function,
     .params = {{{"rows"}, {"paths"}, {"cnx", kNone}, {"pool", kNone}}},
 };
 }  // namespace sig
 Ref fill_foreign_many(Bound<sig::fill_foreign_many> args);
+
+namespace sig {
+inline constexpr Signature insert_many{
+    .owner = nullptr, .name = "InsertMany", .kind = Kind::Function,
+    .params = {{{"rows"}, {"cnx", kNone}, {"pool", kNone}}},
+};
+}  // namespace sig
+Ref insert_many(Bound<sig::insert_many> args);
 
 }  // namespace brx

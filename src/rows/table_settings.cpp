@@ -5,6 +5,7 @@
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 
+
 namespace brx {
 namespace {
 
@@ -22,21 +23,6 @@ Ref table_is_foreign_key(Bound<sig::table_is_foreign_key> args) { return flag_of
 
 Ref table_get_pool(Bound<sig::table_get_pool> args) { return pool_or_default(args.get<"pool">(), args.get<"self">(), py::POOL()); }
 
-Ref table_get_foreigns(Bound<sig::table_get_foreigns> args) {
-    Ref attributes = get_attr(args.get<"self">(), py::COLUMN_ATTRIBUTES());
-    if (!attributes) return {};
-    Ref items = call_method(attributes.get(), py::items(), {});
-    Ref foreigns = Ref::steal(PyList_New(0));
-    if (!items || !foreigns) return {};
-    const bool done = each_item(items.get(), [&](PyObject* item) {
-        Ref key = Ref::steal(PySequence_GetItem(item, 0));
-        Ref settings = key ? Ref::steal(PySequence_GetItem(item, 1)) : Ref();
-        Ref flag = settings ? get_attr(settings.get(), py::isForeignKey()) : Ref();
-        if (!flag) return false;
-        const int foreign = truth(flag.get());
-        return foreign == 0 || (foreign > 0 && PyList_Append(foreigns.get(), key.get()) == 0);
-    });
-    return done ? std::move(foreigns) : Ref();
-}
+Ref table_get_foreigns(Bound<sig::table_get_foreigns> args) { return declared_foreign_keys(args.get<"self">()); }
 
 }  // namespace brx

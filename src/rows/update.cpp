@@ -6,11 +6,9 @@
 // the rows no longer held are deleted. Renumbering them instead would break
 // whatever points at them. Lists never loaded on this row object are left alone
 // in the database: nothing here could write their rows back.
-#include "connections/guard_block.hpp"
 #include "rows/batched_insert.hpp"
 #include "rows/foreign_flag.hpp"
 #include "rows/graph_transaction.hpp"
-#include "rows/id_rollback.hpp"
 #include "rows/multi_foreign_rows.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_methods.hpp"
@@ -150,12 +148,11 @@ bool sync_every_multi_foreign(PyObject* self, PyObject* cnx) {
     });
 }
 
-// A transaction on an autocommit connection when the update writes more
-// than its own row.
-bool begin_if_several(PyObject* self, bool rewrite, PyObject* cnx, PyObject* pool) {
+// Whether the update writes more than its own row: 1, 0 or -1.
+int writes_several(PyObject* self, bool rewrite) {
     Ref foreigns = call_method(self, py::row_get_foreigns(), {});
-    if (!foreigns) return false;
-    return !update_may_write_several(self, foreigns.get(), rewrite) || begin_transaction_if_autocommit(cnx, pool);
+    if (!foreigns) return -1;
+    return update_may_write_several(self, foreigns.get(), rewrite);
 }
 
 }  // namespace
@@ -182,23 +179,17 @@ Ref table_update(Bound<sig::table_update> args) {
 
     const int rewrite = truth(update_multi_foreign);
     if (rewrite < 0) return {};
-    PyObject* cnx = args.get<"cnx">();
-    const bool owns_transaction = cnx == Py_None;
-    RollbackScope rollback(owns_transaction);
-    bool committed = false;
-    Ref done = with_guard(cnx, pool.get(), [&](PyObject* block_cnx) -> Ref {
-        rollback.attach(block_cnx);
-        if (owns_transaction && !begin_if_several(self, rewrite != 0, block_cnx, pool.get())) return {};
-        Ref values = update_values(self, statement, block_cnx, pool.get());
-        if (!values) return {};
-        Ref cursor = open_cursor(block_cnx);
-        if (!cursor || !execute_statement(cursor.get(), statement.text.get(), values.get())) return {};
-        if (rewrite && !sync_every_multi_foreign(self, block_cnx)) return {};
-        return none();
-    }, &committed);
-    // Committed rows keep their ids even when giving the connection back failed.
-    if (!done && !committed) rollback.undo();
-    return done;
+    return graph_write(
+        args.get<"cnx">(), pool.get(), OnCallersConnection::CallerDecides,
+        [&] { return writes_several(self, rewrite != 0); },
+        [&](PyObject* cnx) -> Ref {
+            Ref values = update_values(self, statement, cnx, pool.get());
+            if (!values) return {};
+            Ref cursor = open_cursor(cnx);
+            if (!cursor || !execute_statement(cursor.get(), statement.text.get(), values.get())) return {};
+            if (rewrite && !sync_every_multi_foreign(self, cnx)) return {};
+            return none();
+        });
 }
 
 }  // namespace brx

@@ -2,35 +2,28 @@
 
 #include "statements/cursor.hpp"
 #include "support/calls.hpp"
+#include "support/class_version_cache.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_internals.hpp"
 #include "support/python_names.hpp"
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace brx {
 namespace {
 
-// A class found right for a source of rows (a table, or the text of a
-// statement), at a version of the class. The source's text is kept by value:
+// The source of rows (a table, or the text of a statement) a class was found
+// right for, at a version of the class. The source's text is kept by value:
 // no reference outlives the interpreter.
-struct CheckedClass {
-    PyTypeObject* type = nullptr;
-    unsigned int version = 0;
+struct CheckedSource {
     RowSource::Kind kind = RowSource::Kind::Table;
-    std::string source;
+    std::string text;
 };
 
-std::array<CheckedClass, 16> checked;
-
-CheckedClass& slot_for(PyTypeObject* type) {
-    return checked[(reinterpret_cast<std::uintptr_t>(type) >> 6) % checked.size()];
-}
+ClassVersionCache<CheckedSource> checked;
 
 // The source's text, or empty when it has none to compare (not a str).
 std::string_view source_text(const RowSource& source) {
@@ -46,53 +39,23 @@ std::string_view source_text(const RowSource& source) {
 
 bool known_right(PyObject* row_class, const RowSource& source) {
     if (!internals::kFastPaths || !PyType_Check(row_class)) return false;
-    auto* type = reinterpret_cast<PyTypeObject*>(row_class);
-    const CheckedClass& slot = slot_for(type);
-    if (slot.type != type || !internals::has_valid_version(type) || internals::version_tag(type) != slot.version)
-        return false;
+    const CheckedSource* kept = checked.find(reinterpret_cast<PyTypeObject*>(row_class));
+    if (!kept) return false;
     const std::string_view text = source_text(source);
-    return !text.empty() && slot.kind == source.kind && text == slot.source;
+    return !text.empty() && kept->kind == source.kind && text == kept->text;
 }
 
 void remember_right(PyObject* row_class, const RowSource& source, unsigned int version) {
     const std::string_view text = source_text(source);
     if (text.empty()) return;
-    CheckedClass& slot = slot_for(reinterpret_cast<PyTypeObject*>(row_class));
+    CheckedSource right;
     try {
-        slot.source.assign(text);
+        right.text.assign(text);
     } catch (...) {
-        slot.type = nullptr;  // no room: checked again next time
-        return;
+        return;  // no room: checked again next time
     }
-    slot.type = reinterpret_cast<PyTypeObject*>(row_class);
-    slot.version = version;
-    slot.kind = source.kind;
-}
-
-// [name of each cursor.description entry], or None when it reports none.
-Ref cursor_column_names(PyObject* cursor) {
-    Ref description;
-    const int present = lookup_attribute(cursor, py::description(), description);
-    if (present < 0) return {};
-    if (!present || description.get() == Py_None) return none();
-    Ref names = Ref::steal(PyList_New(0));
-    if (!names) return {};
-    const bool read = each_item(description.get(), [&](PyObject* column) {
-        Ref name = Ref::steal(PySequence_GetItem(column, 0));
-        return name && PyList_Append(names.get(), name.get()) == 0;
-    });
-    return read ? std::move(names) : Ref();
-}
-
-// The server compares column names without regard to case: "Name" names the
-// column `name`. 1 same, 0 not, -1 failed.
-int same_name(PyObject* mine, PyObject* theirs) {
-    const int equal = PyObject_RichCompareBool(mine, theirs, Py_EQ);
-    if (equal != 0 || !PyUnicode_Check(mine) || !PyUnicode_Check(theirs)) return equal;
-    Ref mine_lower = call_method(mine, py::lower(), {});
-    Ref theirs_lower = mine_lower ? call_method(theirs, py::lower(), {}) : Ref();
-    if (!theirs_lower) return -1;
-    return PyObject_RichCompareBool(mine_lower.get(), theirs_lower.get(), Py_EQ);
+    right.kind = source.kind;
+    checked.keep(reinterpret_cast<PyTypeObject*>(row_class), version, std::move(right));
 }
 
 // 1 when every position that has both a declared and a reported name has
@@ -150,6 +113,29 @@ bool compare(PyObject* row_class, const RowSource& source, PyObject* cursor) {
 }
 
 }  // namespace
+
+Ref cursor_column_names(PyObject* cursor) {
+    Ref description;
+    const int present = lookup_attribute(cursor, py::description(), description);
+    if (present < 0) return {};
+    if (!present || description.get() == Py_None) return none();
+    Ref names = Ref::steal(PyList_New(0));
+    if (!names) return {};
+    const bool read = each_item(description.get(), [&](PyObject* column) {
+        Ref name = Ref::steal(PySequence_GetItem(column, 0));
+        return name && PyList_Append(names.get(), name.get()) == 0;
+    });
+    return read ? std::move(names) : Ref();
+}
+
+int same_name(PyObject* mine, PyObject* theirs) {
+    const int equal = PyObject_RichCompareBool(mine, theirs, Py_EQ);
+    if (equal != 0 || !PyUnicode_Check(mine) || !PyUnicode_Check(theirs)) return equal;
+    Ref mine_lower = call_method(mine, py::lower(), {});
+    Ref theirs_lower = mine_lower ? call_method(theirs, py::lower(), {}) : Ref();
+    if (!theirs_lower) return -1;
+    return PyObject_RichCompareBool(mine_lower.get(), theirs_lower.get(), Py_EQ);
+}
 
 bool check_column_order(PyObject* row_class, const RowSource& source, PyObject* cursor) {
     if (known_right(row_class, source)) return true;

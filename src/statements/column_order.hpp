@@ -29,6 +29,13 @@ struct RowSource {
 // another source.
 bool check_column_order(PyObject* row_class, const RowSource& source, PyObject* cursor);
 
+// [name of each cursor.description entry], or None when it reports none.
+Ref cursor_column_names(PyObject* cursor);
+
+// The server compares column names without regard to case: "Name" names the
+// column `name`. 1 same, 0 not, -1 failed.
+int same_name(PyObject* mine, PyObject* theirs);
+
 inline bool check_column_order(PyObject* row_class, PyObject* table, PyObject* cursor) {
     return check_column_order(row_class, RowSource{RowSource::Kind::Table, table}, cursor);
 }

@@ -1,8 +1,8 @@
 #include "statements/cursor.hpp"
 
+#include "frame/statement_log.hpp"
 #include "statements/connector_cursor.hpp"
 #include "statements/param_markers.hpp"
-#include "statements/statement_log.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
@@ -33,6 +33,12 @@ Ref fetch_batch(PyObject* cursor, bool& batched) {
     if (!batched) return {};
     Ref size = Ref::steal(PyLong_FromSsize_t(kRowsPerBatch));
     Ref rows = size ? call_method(cursor, py::fetchmany(), {size.get()}) : Ref();
+    if (!rows || PyList_CheckExact(rows.get())) return rows;
+    return Ref::steal(PySequence_List(rows.get()));
+}
+
+Ref fetch_all_rows(PyObject* cursor) {
+    Ref rows = call_method(cursor, py::fetchall(), {});
     if (!rows || PyList_CheckExact(rows.get())) return rows;
     return Ref::steal(PySequence_List(rows.get()));
 }

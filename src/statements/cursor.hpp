@@ -19,6 +19,10 @@ Ref open_cursor(PyObject* cnx);
 bool execute_statement(PyObject* cursor, PyObject* statement, PyObject* params = nullptr);
 // Reads and discards whatever rows remain.
 bool drain_rows(PyObject* cursor);
+// cursor.fetchall(): the rest of the result at once, as a list. For short
+// results (the ids of an INSERT ... RETURNING), where iterating would cost a
+// call per row.
+Ref fetch_all_rows(PyObject* cursor);
 // cursor.lastrowid
 Ref last_row_id(PyObject* cursor);
 // A statement of several parts ("a; b") leaves one result per part, and the

@@ -1,63 +1,12 @@
 #include "statements/param_markers.hpp"
 
+#include "statements/sql_lexer.hpp"
+
 #include <string>
 #include <string_view>
 
 namespace brx {
 namespace {
-
-// The end of the quoted part opened by text[begin] (a quote character) and
-// closed by the next unescaped one: the position after the closing quote, or
-// the text's size when it never closes. A doubled quote closes and reopens;
-// outside backticks a backslash escapes the next character, as the server
-// reads strings unless NO_BACKSLASH_ESCAPES is set.
-std::size_t quoted_end(std::string_view text, std::size_t begin) {
-    const char quote = text[begin];
-    for (std::size_t i = begin + 1; i < text.size(); ++i) {
-        if (text[i] == '\\' && quote != '`') ++i;
-        else if (text[i] == quote) return i + 1;
-    }
-    return text.size();
-}
-
-// The end of a comment starting at `begin`, or `begin` when none starts
-// there: "#" and "-- " run to the end of the line, "/* ... */" to its close.
-// "/*!" and "/*M!" hold statement text the server runs: they are read as such.
-std::size_t comment_end(std::string_view text, std::size_t begin) {
-    const std::string_view rest = text.substr(begin);
-    const bool line = rest.starts_with('#') ||
-                      (rest.starts_with("--") && (rest.size() == 2 || static_cast<unsigned char>(rest[2]) <= ' '));
-    if (line) {
-        const std::size_t newline = text.find('\n', begin);
-        return newline == std::string_view::npos ? text.size() : newline + 1;
-    }
-    if (!rest.starts_with("/*") || rest.starts_with("/*!") || rest.starts_with("/*M!")) return begin;
-    const std::size_t close = text.find("*/", begin + 2);
-    return close == std::string_view::npos ? text.size() : close + 2;
-}
-
-// Calls on_name(begin, end) with the span between the backticks of each quoted
-// name, in order, as the server's lexer finds them: a backtick inside a string
-// literal or a comment opens no name. Stops when on_name returns false.
-template <class OnName>
-void each_quoted_name(std::string_view text, OnName&& on_name) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (c == '`') {
-            const std::size_t end = quoted_end(text, i);
-            if (!on_name(i + 1, end > i + 1 && text[end - 1] == '`' ? end - 1 : end)) return;
-            i = end;
-        } else if (c == '\'' || c == '"') {
-            i = quoted_end(text, i);
-        } else if (c == '#' || c == '-' || c == '/') {
-            const std::size_t end = comment_end(text, i);
-            i = end != i ? end : i + 1;
-        } else {
-            ++i;
-        }
-    }
-}
 
 bool percent_in_names(std::string_view text) {
     bool found = false;
@@ -117,8 +66,11 @@ Ref params_by_position(PyObject* params, Py_ssize_t markers) {
 }  // namespace
 
 bool escape_names_for_params(Ref& text, Ref& params) {
-    // Mapping parameters (a caller's "%(name)s" markers) go to the connector as given.
+    // Mapping parameters (a caller's "%(name)s" markers) go to the connector as
+    // given; with no parameters at all it fills nothing and sends the text as it is.
     if (PyDict_Check(params.get())) return true;
+    const Py_ssize_t given = PyObject_Length(params.get());
+    if (given <= 0) return given == 0;
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
     if (!utf8) return false;

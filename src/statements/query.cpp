@@ -3,6 +3,8 @@
 #include "connections/guard_block.hpp"
 #include "statements/column_order.hpp"
 #include "statements/cursor.hpp"
+#include "statements/in_lists.hpp"
+#include "statements/query_rows.hpp"
 #include "statements/statement_methods.hpp"
 #include "support/calls.hpp"
 #include "support/deferred_tracking.hpp"
@@ -41,22 +43,25 @@ Ref query(Bound<sig::query> args) {
         return {};
     }
     Ref params = statement_params(args.get<"params">());
-    if (!params) return {};
+    Ref text = Ref::borrow(statement);
+    if (!params || !expand_in_lists(text, params)) return {};
     DeferredTracking tracking;  // the row objects, until they are handed out
     return with_guard(args.get<"cnx">(), args.get<"pool">(), [&](PyObject* cnx) -> Ref {
         Ref cursor = open_cursor(cnx);
         if (!cursor) return {};
         PyObject* const values = params.get() == Py_None ? nullptr : params.get();
-        if (!execute_statement(cursor.get(), statement, values)) return {};
-        // The statement's text is its shape: checked at its first read per class.
+        if (!execute_statement(cursor.get(), text.get(), values)) return {};
+        // The caller's text is the statement's shape, whatever the length of its
+        // IN lists: checked at its first read per class.
         if (row_class != Py_None &&
             !check_column_order(row_class, RowSource{RowSource::Kind::Statement, statement}, cursor.get()))
             return {};
         Ref rows = Ref::steal(PyList_New(0));
         if (!rows) return {};
+        QueryRows row_objects(row_class, statement, cursor.get());
         // A statement without a result (an UPDATE) yields no rows here.
         const bool read = for_each_row(cursor.get(), [&](PyObject* row) {
-            Ref item = row_class != Py_None ? call_with_row(row_class, row)
+            Ref item = row_class != Py_None ? row_objects.build(row)
                        : PyTuple_Check(row)    ? Ref::borrow(row)
                                                : Ref::steal(PySequence_Tuple(row));
             if (item && row_class != Py_None) tracking.defer(item.get());

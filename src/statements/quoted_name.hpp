@@ -10,7 +10,7 @@ namespace brx {
 // str(name) with each "`" doubled; names without backticks come back as str(name).
 Ref quoted_name(PyObject* name);
 
-// Statement texts are composed with format() (module/calls.hpp); an argument
+// Statement texts are composed with format() (support/calls.hpp); an argument
 // meant for a `%s` between backticks must be a quoted_name().
 
 }  // namespace brx

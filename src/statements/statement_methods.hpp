@@ -1,7 +1,7 @@
 // CNXGuard's static statement methods and the module functions: their signatures and the bodies that run them.
 #pragma once
 
-#include "module/function.hpp"
+#include "frame/function.hpp"
 
 namespace brx {
 

@@ -68,6 +68,12 @@ Ref insert_returning_ids_text(PyObject* table, Py_ssize_t column_count, Py_ssize
     return with_table("INSERT INTO `%s` VALUES %s RETURNING id"_id, table, values.get());
 }
 
+Ref savepoint_text(int depth) { return Ref::steal(PyUnicode_FromFormat("SAVEPOINT brx_sql_%d", depth)); }
+
+Ref rollback_to_savepoint_text(int depth) {
+    return Ref::steal(PyUnicode_FromFormat("ROLLBACK TO SAVEPOINT brx_sql_%d", depth));
+}
+
 Ref delete_by_id_text(PyObject* table) { return with_table("DELETE FROM `%s` WHERE id = %%s"_id, table); }
 
 Ref alter_auto_increment_text(PyObject* table, PyObject* value) {

@@ -24,6 +24,11 @@ Ref insert_text(PyObject* table, Py_ssize_t column_count);
 // INSERT INTO `t` VALUES (%s, %s), (%s, %s) RETURNING id with `column_count`
 // (>= 1) markers per row and `row_count` (>= 1) rows
 Ref insert_returning_ids_text(PyObject* table, Py_ssize_t column_count, Py_ssize_t row_count);
+// SAVEPOINT brx_sql_2 and ROLLBACK TO SAVEPOINT brx_sql_2: a savepoint named
+// after the depth of nesting, so that a call inside a call on the same
+// connection never replaces the outer call's savepoint.
+Ref savepoint_text(int depth);
+Ref rollback_to_savepoint_text(int depth);
 // DELETE FROM `t` WHERE id = %s  (the identifier travels as a parameter)
 Ref delete_by_id_text(PyObject* table);
 // ALTER TABLE `t` AUTO_INCREMENT = 1

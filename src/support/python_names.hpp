@@ -15,6 +15,7 @@ inline PyObject* cache_get_pool() { return "_Cache__get_pool"_id; }
 inline PyObject* cache_obj_dict() { return "_Cache__obj_dict"_id; }
 inline PyObject* cache_pool() { return "_Cache__pool"_id; }
 inline PyObject* guard_cnx() { return "_CNXGuard__cnx"_id; }
+inline PyObject* guard_committed() { return "_CNXGuard__committed"_id; }
 inline PyObject* guard_need_put() { return "_CNXGuard__need_put"_id; }
 inline PyObject* guard_pool() { return "_CNXGuard__pool"_id; }
 inline PyObject* pool_dbconfig() { return "_CNXPool__dbconfig"_id; }
@@ -77,6 +78,7 @@ inline PyObject* connect() { return "connect"_id; }
 inline PyObject* cursor() { return "cursor"_id; }
 inline PyObject* description() { return "description"_id; }
 inline PyObject* execute() { return "execute"_id; }
+inline PyObject* fetchall() { return "fetchall"_id; }
 inline PyObject* in_transaction() { return "in_transaction"_id; }
 inline PyObject* server_info() { return "server_info"_id; }
 // The server's max_allowed_packet, kept on a connection once asked.
@@ -132,8 +134,6 @@ inline PyObject* zip() { return "zip"_id; }
 // The logging module and the statement log.
 inline PyObject* DEBUG() { return "DEBUG"_id; }
 inline PyObject* getLogger() { return "getLogger"_id; }
-inline PyObject* disabled() { return "disabled"_id; }
-inline PyObject* _cache() { return "_cache"_id; }
 inline PyObject* isEnabledFor() { return "isEnabledFor"_id; }
 inline PyObject* LOG_PARAMETERS() { return "LOG_PARAMETERS"_id; }
 inline PyObject* debug() { return "debug"_id; }

@@ -25,6 +25,8 @@ class _Connection(Protocol):
     # connections have all of it).
     @property
     def in_transaction(self) -> bool: ...
+    @property
+    def autocommit(self) -> bool: ...
     def cursor(self, *args: Any, **kwargs: Any) -> Any: ...
     def commit(self) -> object: ...
     def rollback(self) -> object: ...
@@ -196,6 +198,9 @@ class TableBase:
     def Delete(self, cnx: _Connection | None = None, pool: _Pool | None = None) -> None: ...
     def _TableBase__column_value_for_update(self, column_name: str) -> Any: ...
     def Update(self, update_multi_foreign: bool = True, cnx: _Connection | None = None, pool: _Pool | None = None) -> None: ...
+    # The id a foreign-key column refers to, without a lookup: the int it
+    # holds, the held row object's "id", or None.
+    def ForeignId(self, name: str) -> int | None: ...
     _TableBase__column_values: dict[str, Any]
 
 def GetTableNames(cnx: _Connection | None = None, pool: _Pool | None = None) -> list[str]: ...
@@ -208,8 +213,10 @@ def Execute(statement: str, cnx: _Connection | None = None, pool: _Pool | None =
 
 # One statement with its parameters (a sequence for %s markers, a mapping for
 # %(name)s markers; they travel as parameters, never in the text), in one
-# guarded block: its rows as tuples, or with `_class` one `_class(*row)` each.
-# A statement without rows (an UPDATE) gives an empty list.
+# guarded block: its rows as tuples, or with `_class` one `_class(*row)` each,
+# columns after those of its COLUMN_NAMES passed by name. A parameter holding a
+# list or tuple is an IN list: "(%s, %s, ...)", one marker per item, "(NULL)"
+# when empty. A statement without rows (an UPDATE) gives an empty list.
 @overload
 def Query(
     statement: str,
@@ -242,3 +249,8 @@ def Query(
 def FillForeignMany(
     rows: Iterable[_Row], paths: Iterable[str], cnx: _Connection | None = None, pool: _Pool | None = None
 ) -> list[_Row]: ...
+
+# Stores the rows as each one's Insert would, in list order and in one guarded
+# block (consecutive new rows of one table as multi-row INSERTs where the server
+# returns their ids); returns their ids in the same order. All or nothing.
+def InsertMany(rows: Iterable[TableBase], cnx: _Connection | None = None, pool: _Pool | None = None) -> list[int]: ...

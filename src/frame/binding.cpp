@@ -1,7 +1,7 @@
 // Argument binding: positional arguments first, then keywords in parameter
 // order, then the surplus keywords. The error texts and the order of the
 // checks are part of the module's interface.
-#include "module/function.hpp"
+#include "frame/function.hpp"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "module/connector_errors.hpp"
+#include "frame/connector_errors.hpp"
 
 #include "support/calls.hpp"
 #include "support/errors.hpp"

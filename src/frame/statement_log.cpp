@@ -1,6 +1,6 @@
-#include "statements/statement_log.hpp"
+#include "frame/statement_log.hpp"
 
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 #include "support/calls.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
@@ -32,24 +32,9 @@ PyObject* statement_logger() {
     return g_logger;
 }
 
-// logger.isEnabledFor(DEBUG), mostly without a call: a logger keeps its
-// answers per level in `_cache`, which the logging module empties whenever a
-// level changes or logging.disable() is called. `disabled` is looked at
-// first, as isEnabledFor does, since setting it empties no cache.
+// logger.isEnabledFor(DEBUG): the logging module keeps its own answer per
+// level, so the call is cheap, and no private state of it is read here.
 int debug_enabled(PyObject* logger) {
-    Ref disabled = get_attr(logger, py::disabled());
-    if (!disabled) return -1;
-    const int off = truth(disabled.get());
-    if (off != 0) return off < 0 ? -1 : 0;
-    Ref cache = get_attr(logger, py::_cache());
-    if (!cache) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-        PyErr_Clear();
-    } else if (PyDict_CheckExact(cache.get())) {
-        Ref known = Ref::borrow(PyDict_GetItemWithError(cache.get(), g_debug));
-        if (known) return truth(known.get());
-        if (PyErr_Occurred()) return -1;
-    }
     Ref answer = call_method(logger, py::isEnabledFor(), {g_debug});
     return answer ? truth(answer.get()) : -1;
 }

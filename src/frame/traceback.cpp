@@ -1,8 +1,8 @@
 // Traceback entries for exceptions leaving the module's callables. The entry's
 // frame uses the module namespace as its globals, so tools that inspect
 // tracebacks see where the callable lives.
-#include "module/function.hpp"
-#include "module/module_state.hpp"
+#include "frame/function.hpp"
+#include "frame/module_state.hpp"
 #include "support/errors.hpp"
 
 #include <frameobject.h>

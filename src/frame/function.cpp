@@ -1,7 +1,7 @@
 // The function type shared by every method and module function.
-#include "module/function.hpp"
+#include "frame/function.hpp"
 
-#include "module/connector_errors.hpp"
+#include "frame/connector_errors.hpp"
 #include "support/errors.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"

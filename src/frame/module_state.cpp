@@ -1,4 +1,4 @@
-#include "module/module_state.hpp"
+#include "frame/module_state.hpp"
 
 
 

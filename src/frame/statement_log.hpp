@@ -1,7 +1,7 @@
 // Every statement the module sends is logged at DEBUG on the logger
 // "brx_sql", its text and, unless brx_sql.LOG_PARAMETERS is false, its
 // parameters. With the logger not enabled for DEBUG (the default) the check
-// costs two attribute reads and a dict lookup, and nothing is formatted.
+// costs one call of the logger's isEnabledFor, and nothing is formatted.
 #pragma once
 
 #include "support/ref.hpp"

@@ -2,7 +2,7 @@
 // through vectorcall and bound to instances like a Python function.
 #pragma once
 
-#include "module/signature.hpp"
+#include "frame/signature.hpp"
 
 #include <span>
 

@@ -13,7 +13,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 namespace brx {
 
@@ -75,8 +74,5 @@ struct CallableEntry {
     const Signature& signature;
     Body body;
 };
-
-// The table of every callable, in class-namespace order (callables.cpp).
-std::span<const CallableEntry> all_callables();
 
 }  // namespace brx
