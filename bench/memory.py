@@ -46,7 +46,11 @@ TARGETS = [("row build", "dict(zip())", 1.0), ("item read", "dict subscript", 3.
 # What the regression check in CI holds to: the targets, except where a target is not met yet;
 # there the bound sits a few percent above the last measured figure, so a slower change fails.
 NOT_MET_YET: dict[str, float] = {}
-CHECK_BOUNDS = [(op, base, NOT_MET_YET.get(op, bound)) for op, base, bound in TARGETS]
+# Where a figure has come down well below its target for good (the row layout of TableBase), the
+# bound sits about 10% above the last measurement instead, so a change that gives the gain back fails.
+HELD = {("row build", "dict(zip())"): 0.75, ("item read", "dict subscript"): 2.65,
+        ("item read, resolved key", "dict subscript"): 2.35}
+CHECK_BOUNDS = [(op, base, NOT_MET_YET.get(op, HELD.get((op, base), bound))) for op, base, bound in TARGETS]
 
 
 def python_twin(foreign_id, foreign_column, foreign_table, _class=None, cnx=None, pool=None):

@@ -135,7 +135,8 @@ def replayer(name, cnx):
         return raw
 
     # brx_sql pings the connection its pool lends, opens each cursor without the connector's
-    # ping, reads rows one at a time, and commits when the server reports a transaction.
+    # ping, reads rows with fetchmany() until an empty batch, and commits when the server reports
+    # a transaction.
     ping = type(cnx).is_connected
     cnx.is_connected = True.__bool__
 
@@ -145,7 +146,10 @@ def replayer(name, cnx):
         for k, (statement, params) in enumerate(statements):
             cursor = cnx.cursor()
             cursor.execute(statement, params)
-            found.append(list(cursor))
+            rows = []
+            for batch in iter(lambda: cursor.fetchmany(1000), []):
+                rows += batch
+            found.append(rows)
             if k == 0:
                 cursor.nextset()  # Query looks for further results
         if cnx.in_transaction:

@@ -64,7 +64,7 @@ def ids(*rows):
 
 
 def store(row):
-    return vars(row)["_TableBase__column_values"]
+    return row._TableBase__column_values
 
 
 def idle(pool):

@@ -72,7 +72,7 @@ MUTATIONS = [
     lambda w: setattr(w.cls, "COLUMN_NAMES", ["id"]),
     lambda w: setattr(w.cls, "MULTI_FOREIGN_ATTR", {"x": MultiForeignAttr("x", "y", "no_such", w.pet)}),
     lambda w: setattr(w.row, "_TableBase__column_values", {}),
-    lambda w: vars(w.row).get("_TableBase__column_values", {}).clear(),
+    lambda w: getattr(w.row, "_TableBase__column_values", {}).clear(),
     lambda w: vars(w.row).clear(),
     lambda w: w.cache._Cache__obj_dict.clear(),
     lambda w: vars(w.cache).clear(),

@@ -1,6 +1,9 @@
 """Row objects against the real server: descriptors, construction from selected rows, item read and
-write, lazy foreign keys (looked up once, through the row's own pool), bad input."""
+write, lazy foreign keys (looked up once, through the row's own pool), bad input, copies."""
+import copy
+import pickle
 import re
+import weakref
 
 import pytest
 
@@ -211,3 +214,43 @@ def test_columns_declared_out_of_order_are_refused(tables, db, pool, read):
     finally:
         Swapped.COLUMN_NAMES = ["id", "home_id", "name"]
     assert Execute("SELECT COUNT(*) FROM persons", pool=pool) == [(1,)]
+
+
+class Noted(Person):  # slots, __init__ and __getattr__ of its own
+    __slots__ = ("note",)
+
+    def __init__(self, *values, **extra):
+        super().__init__(*values, **extra)
+        self.note = "n"
+
+    def __getattr__(self, name):
+        if name != "spare":
+            raise AttributeError(name)
+        return "s"
+
+
+COPIES = {"pickle": lambda row: pickle.loads(pickle.dumps(row)), "copy": copy.copy, "deepcopy": copy.deepcopy,
+          "pickle 0": lambda row: pickle.loads(pickle.dumps(row, 0))}
+# Person(3, "ann", 1, nick="a") pickled when the column store was an instance attribute
+OLD_PICKLE = (b"\x80\x02ctables\nPerson\nq\x00)\x81q\x01}q\x02(X\x19\x00\x00\x00_TableBase__column_valuesq\x03}q\x04(X\x02"
+              b"\x00\x00\x00idq\x05K\x03X\x04\x00\x00\x00nameq\x06X\x03\x00\x00\x00annq\x07X\x07\x00\x00\x00home_idq\x08K"
+              b"\x01uX\x04\x00\x00\x00nickq\tX\x01\x00\x00\x00aq\nub.")
+
+
+@pytest.mark.parametrize("cls", [Person, Noted])
+@pytest.mark.parametrize("how", COPIES)
+def test_copies_keep_columns_lists_and_attributes(cls, how):
+    row = cls(3, "ann", Home(1, "elm"), pets=[Pet(4, "rex", 3)], nick="a")
+    twin = COPIES[how](row)
+    assert type(twin) is cls and weakref.ref(twin)() is twin and twin is not row
+    assert [twin[k] for k in ("id", "name", "nick")] == [3, "ann", "a"] and twin["pets"][0]["name"] == "rex"
+    assert twin["home_id"]["name"] == "elm" and {"pets", "nick"} <= set(vars(twin))
+    if cls is Noted:
+        assert twin["note"] == "n" and twin["spare"] == "s" and "note" not in vars(twin)
+    twin["name"] = "bo"  # a shallow copy shares the original's column store
+    assert row["name"] == ("bo" if how == "copy" else "ann")
+
+
+def test_pickles_load_and_are_made_as_before():
+    old = pickle.loads(OLD_PICKLE)
+    assert store(old) == {"id": 3, "name": "ann", "home_id": 1} and pickle.dumps(old, 2) == OLD_PICKLE

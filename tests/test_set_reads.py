@@ -75,6 +75,14 @@ def test_query(rentals, pool, recorder, db):
     assert db.query("SELECT name FROM languages WHERE id = 9") == [("new",)]
 
 
+def test_query_reads_every_batch_to_the_result_end(pools, dbconfig):
+    pool = pools(**dbconfig, raise_on_warnings=True)
+    assert Query("SELECT seq FROM seq_1_to_2001", pool=pool) == [(i,) for i in range(1, 2002)]
+    with pytest.raises(mysql.connector.DatabaseError, match="Truncated"):  # the connector raises it at the end
+        Query("SELECT seq + 'x' FROM seq_1_to_1500", pool=pool)
+    assert Query("SELECT 1", pool=pool) == [(1,)]
+
+
 def test_query_bad_input_borrows_nothing_and_failures_roll_back(rentals, pool, recorder):
     rec = recorder(pool)
     for params, message in [("abc", "parameters must be a sequence or a mapping"), (object(), "sequence or a mapping"),

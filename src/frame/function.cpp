@@ -22,30 +22,35 @@ namespace {
     return nullptr;
 }
 
-// Runs the body on bound arguments, counting the call's depth; adds the
-// traceback entry when it fails (failed_call). Calls between the module's own callables
-// never pass through the interpreter loop, so the depth is counted here: deep
-// recursion over row graphs ends in RecursionError instead of overflowing the
-// C stack.
-PyObject* run_body(Function& fn, const Args& bound) {
-    if (Py_EnterRecursiveCall(" while calling a brx_sql function") != 0) {
-        add_traceback_entry(fn);
-        return nullptr;
-    }
-    Ref result;
-    try {
-        result = fn.entry->body(bound);
-    } catch (...) {
-        // Unwinding has released what the body held and left its guard
-        // blocks through __exit__ with a failure, so the guard rolled back.
-        result = Ref();
-        raise_from_cpp_exception();
-    }
+}  // namespace
+
+namespace detail {
+bool enter_call(Function& fn) noexcept {
+    if (Py_EnterRecursiveCall(" while calling a brx_sql function") == 0) return true;
+    add_traceback_entry(fn);
+    return false;
+}
+
+PyObject* leave_call(Function& fn, Ref result) noexcept {
     if (!result && !PyErr_Occurred())
         PyErr_SetString(PyExc_SystemError, "brx_sql callable failed without an exception");
     Py_LeaveRecursiveCall();
     if (!result) return failed_call(fn);
     return result.release();
+}
+
+void raise_cpp_exception() noexcept { raise_from_cpp_exception(); }
+}  // namespace detail
+
+namespace {
+
+// Runs the body on bound arguments, counting the call's depth; adds the
+// traceback entry when it fails (failed_call). Calls between the module's own
+// callables never pass through the interpreter loop, so the depth is counted
+// here: deep recursion over row graphs ends in RecursionError instead of
+// overflowing the C stack.
+PyObject* run_body(Function& fn, const Args& bound) {
+    return run_as_call(fn, [&] { return fn.entry->body(bound); });
 }
 
 PyObject* bind_and_run(Function& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -125,6 +125,30 @@ bool bind_arguments(const Function& fn, PyObject* const* args, Py_ssize_t nargs,
 // that reach the body without the function call protocol (a type slot).
 PyObject* call_positional(Function& fn, PyObject* const* args, Py_ssize_t nargs);
 
+namespace detail {
+bool enter_call(Function& fn) noexcept;
+PyObject* leave_call(Function& fn, Ref result) noexcept;
+void raise_cpp_exception() noexcept;
+}  // namespace detail
+
+// Runs `body()` (returning a Ref) as a call of `fn` runs its body: the depth
+// counted, a C++ exception raised as a Python one, and the traceback entry
+// when it fails. For a type slot that has done part of the work itself.
+template <class Body>
+PyObject* run_as_call(Function& fn, Body&& body) {
+    if (!detail::enter_call(fn)) return nullptr;
+    Ref result;
+    try {
+        result = body();
+    } catch (...) {
+        // Unwinding has released what the body held and left its guard
+        // blocks through __exit__ with a failure, so the guard rolled back.
+        result = Ref();
+        detail::raise_cpp_exception();
+    }
+    return detail::leave_call(fn, std::move(result));
+}
+
 // Adds the "brx_sql.<qualname>" traceback entry for an exception leaving `fn`.
 // Both run outside the bodies' try blocks, so neither allocates in C++.
 void add_traceback_entry(Function& fn) noexcept;

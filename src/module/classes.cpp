@@ -1,6 +1,7 @@
 #include "module/classes.hpp"
 
 #include "frame/function.hpp"
+#include "rows/row_type.hpp"
 #include "support/names.hpp"
 #include "support/python_names.hpp"
 
@@ -56,14 +57,28 @@ bool add_methods(const char* name, PyObject* ns, PyObject* staticmethod) {
     return true;
 }
 
+// TableBase is a type of its own (rows/row_type.hpp) that gets the same
+// namespace, set attribute by attribute in the same order.
+Ref make_row_class(PyObject* ns) {
+    Ref type = make_row_type(kTableBaseDoc);
+    if (!type) return {};
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(ns, &pos, &key, &value))
+        if (PyObject_SetAttr(type.get(), key, value) < 0) return {};
+    return type;
+}
+
 Ref make_class(const char* name, const char* doc, PyObject* staticmethod) {
     Ref ns = Ref::steal(PyDict_New());
     if (!ns) return {};
-    if (!set_item(ns.get(), "__module__", Ref::borrow(py::brx_sql())) ||
-        !set_item(ns.get(), "__qualname__", Ref::steal(PyUnicode_FromString(name))))
+    const bool rows = std::strcmp(name, "TableBase") == 0;
+    if (!rows && (!set_item(ns.get(), "__module__", Ref::borrow(py::brx_sql())) ||
+                  !set_item(ns.get(), "__qualname__", Ref::steal(PyUnicode_FromString(name)))))
         return {};
-    if (doc && !set_item(ns.get(), "__doc__", Ref::steal(PyUnicode_FromString(doc)))) return {};
+    if (doc && !rows && !set_item(ns.get(), "__doc__", Ref::steal(PyUnicode_FromString(doc)))) return {};
     if (!add_class_attributes(name, ns.get()) || !add_methods(name, ns.get(), staticmethod)) return {};
+    if (rows) return make_row_class(ns.get());
     Ref bases = Ref::steal(PyTuple_New(0));
     if (!bases) return {};
     return Ref::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "sOO", name, bases.get(),

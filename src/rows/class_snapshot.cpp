@@ -2,6 +2,7 @@
 
 #include "frame/function.hpp"
 #include "rows/row_methods.hpp"
+#include "rows/row_type.hpp"
 #include "support/class_version_cache.hpp"
 #include "support/names.hpp"
 #include "support/python_internals.hpp"
@@ -25,7 +26,8 @@ ClassSnapshot take_snapshot(PyTypeObject* type) {
     const unsigned int version = internals::version_tag(type);
     fresh.column_attributes = plain_value(type, py::COLUMN_ATTRIBUTES());
     fresh.multi_foreign_attr = plain_value(type, py::MULTI_FOREIGN_ATTR());
-    fresh.shadows_store = internals::type_lookup(type, py::row_column_values()) != nullptr;
+    fresh.store_in_field = RowType && PyType_IsSubtype(type, RowType) &&
+                           internals::type_lookup(type, py::row_column_values()) == store_member();
     fresh.runs_own_is_foreign_key = type_runs_own(type, py::row_is_foreign_key(), sig::table_is_foreign_key);
     fresh.runs_own_get_default = type_runs_own(type, py::row_get_default(), sig::table_get_default);
     // A lookup may run Python code (a hostile key's __eq__) that changes the

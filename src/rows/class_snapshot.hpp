@@ -19,8 +19,10 @@ struct ClassSnapshot {
     PyObject* column_names = nullptr;
     PyObject* column_attributes = nullptr;
     PyObject* multi_foreign_attr = nullptr;
-    // The class defines an attribute named like the column store.
-    bool shadows_store = false;
+    // Rows of the class keep the column store where TableBase puts it, and
+    // getattr reads it there: the class is a subclass of TableBase and nothing
+    // in it shadows TableBase's member of that name.
+    bool store_in_field = false;
     // _TableBase__is_foreign_key is the module's own method.
     bool runs_own_is_foreign_key = false;
     // _TableBase__get_default is the module's own method.

@@ -154,10 +154,10 @@ bool fill_defaults(PyObject* self, PyObject* column_names, PyObject* store) {
 
 Ref table_init(Bound<sig::table_init> args) {
     PyObject* self = args.get<"self">();
-    Ref column_names = get_attr(self, py::COLUMN_NAMES());
+    Ref column_names = row_column_names(self);
     if (!column_names) return {};
     Ref store = pair_values(column_names.get(), args.rest());
-    if (!store || PyObject_SetAttr(self, py::row_column_values(), store.get()) < 0) return {};
+    if (!store || !set_column_store(self, store.get())) return {};
     if (PyObject* keywords = args.extra_keywords()) {
         // A keyword may replace the store itself: read it back afterwards.
         if (!apply_keywords(self, column_names.get(), keywords)) return {};

@@ -25,7 +25,8 @@
 #include "support/python_names.hpp"
 
 #include <algorithm>
-#include <map>
+#include <charconv>
+#include <memory_resource>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -78,10 +79,23 @@ bool build_steps(PyObject* paths, Step& root) {
     });
 }
 
-// The decimal text of an identifier that is an int (or a subclass of it);
-// TypeError for anything else, so that no other object is ever written into
-// a statement.
-bool id_text(PyObject* id, std::string& out) {
+// An identifier as this call holds it: the value of an int (or of a subclass
+// of it, so True is 1), which is all its decimal text in a statement tells.
+struct RowId {
+    unsigned long long bits = 0;
+    bool above_signed = false;  // a value beyond the signed range, read unsigned
+    bool operator==(const RowId&) const = default;
+};
+
+struct RowIdHash {
+    std::size_t operator()(const RowId& id) const noexcept {
+        return std::hash<unsigned long long>()(id.bits) ^ static_cast<std::size_t>(id.above_signed);
+    }
+};
+
+// The identifier `id` holds; TypeError for anything but an int, so that no
+// other object is ever written into a statement.
+bool row_id(PyObject* id, RowId& out) {
     if (!PyLong_Check(id)) {
         PyErr_Format(PyExc_TypeError, "row identifiers must be integers, not %.200s", Py_TYPE(id)->tp_name);
         return false;
@@ -90,13 +104,19 @@ bool id_text(PyObject* id, std::string& out) {
     const long long value = PyLong_AsLongLongAndOverflow(id, &overflow);
     if (value == -1 && PyErr_Occurred()) return false;
     if (!overflow) {
-        out = std::to_string(value);
+        out = RowId{static_cast<unsigned long long>(value), false};
         return true;
     }
     const unsigned long long large = PyLong_AsUnsignedLongLong(id);
     if (PyErr_Occurred()) return false;
-    out = std::to_string(large);
+    out = RowId{large, true};
     return true;
+}
+
+// The identifier of item `index` of a fetched row.
+bool row_id_at(PyObject* row, Py_ssize_t index, RowId& out) {
+    Ref id = Ref::steal(PySequence_GetItem(row, index));
+    return id && row_id(id.get(), out);
 }
 
 // str(obj) as UTF-8.
@@ -110,11 +130,15 @@ bool text_of(PyObject* obj, std::string& out) {
 }
 
 // "3, 5, 8" for ids[begin, end).
-Ref id_list(const std::vector<std::string>& ids, std::size_t begin, std::size_t end) {
+Ref id_list(const std::pmr::vector<RowId>& ids, std::size_t begin, std::size_t end) {
     std::string text;
+    char digits[24];
     for (std::size_t i = begin; i < end; ++i) {
         if (i > begin) text += ", ";
-        text += ids[i];
+        const RowId& id = ids[i];
+        const auto written = id.above_signed ? std::to_chars(digits, digits + sizeof digits, id.bits)
+                                             : std::to_chars(digits, digits + sizeof digits, static_cast<long long>(id.bits));
+        text.append(digits, written.ptr);
     }
     return Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
@@ -130,7 +154,7 @@ bool read_rows(PyObject* cnx, PyObject* statement, PyObject* table, PyObject* ro
     if (!check_column_order(row_class, table, cursor.get())) return false;
     return for_each_row(cursor.get(), [&](PyObject* row) {
         Ref obj = call_with_row(row_class, row);
-        if (obj) tracking.defer_row(obj.get());
+        if (obj) tracking.defer(obj.get());
         return obj && on_object(row, obj) ? RowStep::Next : RowStep::Fail;
     });
 }
@@ -217,17 +241,25 @@ struct Change {
     Ref value;
 };
 
-// Row objects grouped by class, in the order their classes first appear.
-using Groups = std::vector<std::pair<PyObject*, std::vector<PyObject*>>>;
+// Everything one call keeps on the side (the identity map, the changes, the
+// groups and lists of each step) is allocated from one arena, released when
+// the call ends: a page of rows would otherwise cost thousands of separate
+// allocations.
+using Arena = std::pmr::monotonic_buffer_resource;
+using Refs = std::pmr::vector<Ref>;
+using Pointers = std::pmr::vector<PyObject*>;
 
-Groups by_class(const std::vector<Ref>& objects) {
-    Groups groups;
+// Row objects grouped by class, in the order their classes first appear.
+using Groups = std::pmr::vector<std::pair<PyObject*, Pointers>>;
+
+Groups by_class(const Refs& objects, Arena& arena) {
+    Groups groups(&arena);
     for (const Ref& obj : objects) {
         PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(obj.get()));
         auto it = groups.begin();
         while (it != groups.end() && it->first != cls) ++it;
         if (it == groups.end()) {
-            groups.emplace_back(cls, std::vector<PyObject*>{});
+            groups.emplace_back(cls, Pointers(&arena));
             it = groups.end() - 1;
         }
         it->second.push_back(obj.get());
@@ -237,13 +269,37 @@ Groups by_class(const std::vector<Ref>& objects) {
 
 // The identifiers one statement (or a few, for very long lists) reads.
 struct Lookup {
+    explicit Lookup(Arena& arena) : ids(&arena), seen(&arena) {}
     Ref table;
+    std::size_t table_number = 0;
     Ref row_class;
-    std::vector<std::string> ids;  // distinct, in first-seen order
-    std::unordered_set<std::string> seen;
+    std::pmr::vector<RowId> ids;  // distinct, in first-seen order
+    std::pmr::unordered_set<RowId, RowIdHash> seen;
 
-    void add(const std::string& id) {
+    void add(const RowId& id) {
         if (seen.insert(id).second) ids.push_back(id);
+    }
+};
+
+// Where a row object stands in the identity map: its class, its table (by
+// the number the call gave the table's name) and its identifier.
+struct RowKey {
+    PyObject* cls;
+    std::size_t table;
+    RowId id;
+    bool operator==(const RowKey&) const = default;
+};
+
+struct RowKeyHash {
+    std::size_t operator()(const RowKey& key) const noexcept {
+        const std::size_t h = std::hash<const void*>()(key.cls) * 31 + key.table;
+        return h * 1000003 ^ RowIdHash()(key.id);
+    }
+};
+
+struct PairHash {
+    std::size_t operator()(const std::pair<PyObject*, PyObject*>& pair) const noexcept {
+        return std::hash<const void*>()(pair.first) * 31 ^ std::hash<const void*>()(pair.second);
     }
 };
 
@@ -255,11 +311,19 @@ public:
 
     void use_connection(PyObject* cnx) { cnx_ = cnx; }
 
-    bool walk(const Step& step, std::vector<Ref> objects) {
+    // Follows every step from the given rows.
+    bool fill(const Step& root, std::vector<Ref> rows) {
+        Refs objects(&arena_);
+        objects.reserve(rows.size());
+        for (Ref& row : rows) objects.push_back(std::move(row));
+        return walk(root, std::move(objects));
+    }
+
+    bool walk(const Step& step, Refs objects) {
         objects = distinct(std::move(objects));
         if (!remember_all(objects)) return false;
         for (const auto& next : step.below) {
-            std::vector<Ref> reached;
+            Refs reached(&arena_);
             if (!take_step(next->name.get(), objects, reached)) return false;
             if (!next->below.empty() && !walk(*next, std::move(reached))) return false;
         }
@@ -270,7 +334,7 @@ public:
     // class refusing an attribute, say), those made already are undone, so
     // every row is left as it was.
     bool apply() {
-        std::vector<Undo> made;
+        std::pmr::vector<Undo> made(&arena_);
         made.reserve(changes_.size());
         for (const Change& change : changes_) {
             Undo undo{&change, {}};
@@ -299,7 +363,7 @@ private:
 
     // Puts back, newest first, what `made` changed; the pending exception is
     // kept, and a failure to put one back does not stop the others.
-    static bool undo_all(std::vector<Undo>& made) {
+    static bool undo_all(std::pmr::vector<Undo>& made) {
         StashedError failure;
         for (auto undo = made.rbegin(); undo != made.rend(); ++undo) {
             const Change& change = *undo->change;
@@ -316,47 +380,65 @@ private:
 
     PyObject* cnx_ = nullptr;
     PyObject* table_base_;
+    // Declared before everything allocated from it.
+    Arena arena_{16384};
     // Declared first of the members that hold rows, so destroyed last: every
     // row made is tracked again before any is let go.
     DeferredTracking tracking_;
-    std::vector<Change> changes_;
+    std::pmr::vector<Change> changes_{&arena_};
     // Every row object this call has reached or made, by class, table and
     // identifier: each row is one object within the call.
-    std::unordered_map<std::string, Ref> known_;
-    std::unordered_map<PyObject*, std::string> class_tables_;
+    std::pmr::unordered_map<RowKey, Ref, RowKeyHash> known_{&arena_};
+    std::pmr::unordered_map<PyObject*, std::size_t> class_tables_{&arena_};
+    // Table names, numbered by their text as a statement has it; names that
+    // are exact str objects are known again by identity (and held, so that no
+    // other object takes their address).
+    std::vector<std::string> table_texts_;
+    std::vector<std::pair<Ref, std::size_t>> table_objects_;
     // What (row, name) will hold once the changes are made.
-    std::map<std::pair<PyObject*, PyObject*>, Ref> pending_;
+    std::pmr::unordered_map<std::pair<PyObject*, PyObject*>, Ref, PairHash> pending_{&arena_};
 
-    static std::vector<Ref> distinct(std::vector<Ref> objects) {
-        std::unordered_set<PyObject*> seen;
-        std::vector<Ref> out;
+    Refs distinct(Refs objects) {
+        std::pmr::unordered_set<PyObject*> seen(&arena_);
+        Refs out(&arena_);
         out.reserve(objects.size());
         for (Ref& obj : objects)
             if (seen.insert(obj.get()).second) out.push_back(std::move(obj));
         return out;
     }
 
-    static std::string key(PyObject* cls, const std::string& table, const std::string& id) {
-        return std::to_string(reinterpret_cast<std::uintptr_t>(cls)) + '\x1f' + table + '\x1f' + id;
-    }
-
     int is_row_object(PyObject* obj) const { return PyObject_IsInstance(obj, table_base_); }
 
-    bool class_table(PyObject* cls, std::string& table) {
+    bool table_number(PyObject* table, std::size_t& number) {
+        for (const auto& [known, known_number] : table_objects_) {
+            if (known.get() != table) continue;
+            number = known_number;
+            return true;
+        }
+        std::string text;
+        if (!text_of(table, text)) return false;
+        const auto found = std::find(table_texts_.begin(), table_texts_.end(), text);
+        number = static_cast<std::size_t>(found - table_texts_.begin());
+        if (found == table_texts_.end()) table_texts_.push_back(std::move(text));
+        if (PyUnicode_CheckExact(table)) table_objects_.emplace_back(Ref::borrow(table), number);
+        return true;
+    }
+
+    bool class_table(PyObject* cls, std::size_t& table) {
         auto found = class_tables_.find(cls);
         if (found != class_tables_.end()) {
             table = found->second;
             return true;
         }
         Ref name = get_attr(cls, py::TABLE_NAME());
-        if (!name || !text_of(name.get(), table)) return false;
+        if (!name || !table_number(name.get(), table)) return false;
         class_tables_.emplace(cls, table);
         return true;
     }
 
     // Enters stored rows reached (given, or held by keys and lists) into the
     // identity map, so that a key pointing at one of them gets that object.
-    bool remember_all(const std::vector<Ref>& objects) {
+    bool remember_all(const Refs& objects) {
         for (const Ref& obj : objects) {
             PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(obj.get()));
             Ref id = Ref::steal(PyObject_GetItem(obj.get(), py::id()));
@@ -364,15 +446,15 @@ private:
                 PyErr_Clear();  // a row without an "id" is only not shared
                 continue;
             }
-            std::string id_string, table;
             if (!PyLong_Check(id.get())) continue;  // not stored in a way a key can name
             const int is_new = not_stored(id.get());
             if (is_new) {
                 if (is_new < 0) return false;
                 continue;
             }
-            if (!id_text(id.get(), id_string) || !class_table(cls, table)) return false;
-            known_.emplace(key(cls, table, id_string), Ref::borrow(obj.get()));
+            RowKey key{cls, 0, {}};
+            if (!row_id(id.get(), key.id) || !class_table(cls, key.table)) return false;
+            known_.try_emplace(key, Ref::borrow(obj.get()));
         }
         return true;
     }
@@ -383,7 +465,7 @@ private:
     }
 
     // Goes on through `value` when it is a row object.
-    bool reach(PyObject* value, std::vector<Ref>& reached) const {
+    bool reach(PyObject* value, Refs& reached) const {
         if (value == Py_None) return true;
         const int row = is_row_object(value);
         if (row < 0) return false;
@@ -391,10 +473,10 @@ private:
         return true;
     }
 
-    bool take_step(PyObject* name, const std::vector<Ref>& objects, std::vector<Ref>& reached) {
-        Groups keys, multi_foreign;
-        std::vector<Ref> multi_foreign_settings;
-        for (auto& [cls, rows] : by_class(objects)) {
+    bool take_step(PyObject* name, const Refs& objects, Refs& reached) {
+        Groups keys(&arena_), multi_foreign(&arena_);
+        Refs multi_foreign_settings(&arena_);
+        for (auto& [cls, rows] : by_class(objects, arena_)) {
             Ref settings;
             const StepKind kind = step_kind(cls, name, rows.front(), settings);
             if (kind == StepKind::Failed) return false;
@@ -409,16 +491,16 @@ private:
 
     // A foreign-key column step: the identifiers still held as integers,
     // read with one statement per referenced table and class.
-    bool follow_keys(PyObject* name, const Groups& groups, std::vector<Ref>& reached) {
+    bool follow_keys(PyObject* name, const Groups& groups, Refs& reached) {
         struct Waiting {
             PyObject* row;
             Ref store;
             Ref id;
-            std::string id_string;
+            RowKey key;
             Lookup* lookup;
         };
         std::vector<std::unique_ptr<Lookup>> lookups;
-        std::vector<Waiting> waiting;
+        std::pmr::vector<Waiting> waiting(&arena_);
         for (const auto& group : groups) {
             for (PyObject* row : group.second) {
                 auto held = pending_.find({row, name});
@@ -445,36 +527,34 @@ private:
                     if (!reach(value.get(), reached)) return false;
                     continue;
                 }
-                std::string id_string, table_string;
-                if (!id_text(id.get(), id_string) || !text_of(table.get(), table_string)) return false;
-                auto known = known_.find(key(row_class.get(), table_string, id_string));
+                RowKey key{row_class.get(), 0, {}};
+                if (!row_id(id.get(), key.id) || !table_number(table.get(), key.table)) return false;
+                auto known = known_.find(key);
                 if (known != known_.end()) {
                     change(row, store.get(), name, known->second.get());
                     if (!reach(known->second.get(), reached)) return false;
                     continue;
                 }
+                // One statement per class and table name.
                 Lookup* lookup = nullptr;
                 for (auto& candidate : lookups)
-                    if (candidate->row_class.get() == row_class.get() &&
-                        PyObject_RichCompareBool(candidate->table.get(), table.get(), Py_EQ) == 1)
+                    if (candidate->row_class.get() == row_class.get() && candidate->table_number == key.table)
                         lookup = candidate.get();
-                if (PyErr_Occurred()) return false;
                 if (!lookup) {
-                    lookups.push_back(std::make_unique<Lookup>());
+                    lookups.push_back(std::make_unique<Lookup>(arena_));
                     lookup = lookups.back().get();
                     lookup->table = std::move(table);
+                    lookup->table_number = key.table;
                     lookup->row_class = std::move(row_class);
                 }
-                lookup->add(id_string);
-                waiting.push_back(Waiting{row, std::move(store), std::move(id), std::move(id_string), lookup});
+                lookup->add(key.id);
+                waiting.push_back(Waiting{row, std::move(store), std::move(id), key, lookup});
             }
         }
         for (const auto& lookup : lookups)
             if (!read_by_ids(*lookup)) return false;
         for (const Waiting& wait : waiting) {
-            std::string table_string;
-            if (!text_of(wait.lookup->table.get(), table_string)) return false;
-            auto found = known_.find(key(wait.lookup->row_class.get(), table_string, wait.id_string));
+            auto found = known_.find(wait.key);
             if (found == known_.end()) {
                 Ref message = format("Table %s has no row with id = %d"_id, {wait.lookup->table.get(), wait.id.get()});
                 if (message) PyErr_SetObject(PyExc_KeyError, message.get());
@@ -488,18 +568,15 @@ private:
 
     // SELECT * FROM `table` WHERE id IN (...): the rows enter the identity map.
     bool read_by_ids(const Lookup& lookup) {
-        std::string table_string;
-        if (!text_of(lookup.table.get(), table_string)) return false;
         for (std::size_t begin = 0; begin < lookup.ids.size(); begin += kIdsPerStatement) {
             const std::size_t end = std::min(lookup.ids.size(), begin + kIdsPerStatement);
             Ref ids = id_list(lookup.ids, begin, end);
             Ref statement = ids ? select_by_ids_text(lookup.table.get(), ids.get()) : Ref();
             if (!statement) return false;
             const bool read = read_rows(cnx_, statement.get(), lookup.table.get(), lookup.row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
-                Ref id = Ref::steal(PySequence_GetItem(row, 0));
-                std::string id_string;
-                if (!id || !id_text(id.get(), id_string)) return false;
-                known_.emplace(key(lookup.row_class.get(), table_string, id_string), std::move(obj));
+                RowKey key{lookup.row_class.get(), lookup.table_number, {}};
+                if (!row_id_at(row, 0, key.id)) return false;
+                known_.try_emplace(key, std::move(obj));
                 return true;
             });
             if (!read) return false;
@@ -510,7 +587,7 @@ private:
     // A multi-foreign attribute step: the children of every row of one class
     // that does not hold the attribute yet, read with one statement (rows of
     // several classes at one step: one statement per class).
-    bool load_multi_foreign(PyObject* name, PyObject* settings, const std::vector<PyObject*>& rows, std::vector<Ref>& reached) {
+    bool load_multi_foreign(PyObject* name, PyObject* settings, const Pointers& rows, Refs& reached) {
         Ref foreign_name = get_attr(settings, py::foreign_name());
         Ref table = foreign_name ? get_attr(settings, py::foreign_attr_table()) : Ref();
         Ref row_class = table ? get_attr(settings, py::_class()) : Ref();
@@ -521,8 +598,8 @@ private:
             foreign_name = Ref::steal(interned);
         }
         // Parents by identifier, in first-seen order.
-        std::vector<std::string> ids;
-        std::unordered_map<std::string, std::vector<PyObject*>> parents;
+        std::pmr::vector<RowId> ids(&arena_);
+        std::pmr::unordered_map<RowId, Pointers, RowIdHash> parents(&arena_);
         for (PyObject* row : rows) {
             auto held = pending_.find({row, name});
             Ref present;
@@ -547,10 +624,10 @@ private:
                 change(row, nullptr, name, empty.get());
                 continue;
             }
-            std::string id_string;
-            if (!id_text(id.get(), id_string)) return false;
-            auto& same_id = parents[id_string];
-            if (same_id.empty()) ids.push_back(id_string);
+            RowId parent_id;
+            if (!row_id(id.get(), parent_id)) return false;
+            auto& same_id = parents[parent_id];
+            if (same_id.empty()) ids.push_back(parent_id);
             same_id.push_back(row);
         }
         if (ids.empty()) return true;
@@ -559,10 +636,10 @@ private:
         if (back_index < 0) return false;
         const ClassForeignKey back_key = class_foreign_key(row_class.get(), foreign_name.get());
         if (back_key == ClassForeignKey::Failed) return false;
-        std::string table_string;
-        if (!text_of(table.get(), table_string)) return false;
+        std::size_t table_number = 0;
+        if (!this->table_number(table.get(), table_number)) return false;
 
-        std::unordered_map<std::string, std::vector<Ref>> children;
+        std::pmr::unordered_map<RowId, Refs, RowIdHash> children(&arena_);
         for (std::size_t begin = 0; begin < ids.size(); begin += kIdsPerStatement) {
             const std::size_t end = std::min(ids.size(), begin + kIdsPerStatement);
             Ref id_text_list = id_list(ids, begin, end);
@@ -572,20 +649,20 @@ private:
             const bool read = read_rows(cnx_, statement.get(), table.get(), row_class.get(), tracking_, [&](PyObject* row, Ref& obj) {
                 Ref id = Ref::steal(PySequence_GetItem(row, 0));
                 Ref parent_id = id ? Ref::steal(PySequence_GetItem(row, back_index)) : Ref();
-                std::string id_string, parent_string;
-                if (!parent_id || !id_text(id.get(), id_string) || !id_text(parent_id.get(), parent_string))
-                    return false;
+                RowKey key{row_class.get(), table_number, {}};
+                RowId parent;
+                if (!parent_id || !row_id(id.get(), key.id) || !row_id(parent_id.get(), parent)) return false;
                 // A row reached already in this call stays the one object.
-                auto [entry, added] = known_.emplace(key(row_class.get(), table_string, id_string), std::move(obj));
-                children[parent_string].push_back(Ref::borrow(entry->second.get()));
+                auto [entry, added] = known_.try_emplace(key, std::move(obj));
+                children[parent].push_back(Ref::borrow(entry->second.get()));
                 return true;
             });
             if (!read) return false;
         }
 
-        for (const std::string& id_string : ids) {
-            const std::vector<Ref>& members = children[id_string];
-            const std::vector<PyObject*>& owners = parents[id_string];
+        for (const RowId& parent_id : ids) {
+            const Refs& members = children[parent_id];
+            const Pointers& owners = parents[parent_id];
             for (PyObject* owner : owners) {
                 Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(members.size())));
                 if (!list) return false;
@@ -648,7 +725,7 @@ Ref fill_foreign_many(Bound<sig::fill_foreign_many> args) {
     ManyFill fill(table_base.get());
     Ref done = with_guard(args.get<"cnx">(), pool.get(), [&](PyObject* cnx) -> Ref {
         fill.use_connection(cnx);
-        return fill.walk(root, std::move(objects)) ? none() : Ref();
+        return fill.fill(root, std::move(objects)) ? none() : Ref();
     });
     // The guard has ended the transaction and given the connection back.
     if (!done || !fill.apply()) return {};

@@ -22,7 +22,7 @@ bool foreign_target(PyObject* self, PyObject* name, Ref& table, Ref& row_class) 
 }
 
 ForeignRead foreign_read(PyObject* row, PyObject* column, Ref& id, Ref& cache) {
-    switch (general_item_meaning(row, column, id)) {
+    switch (item_meaning(row, column, id)) {
         case ItemMeaning::Failed: return ForeignRead::Failed;
         case ItemMeaning::ForeignKey: break;
         default: return ForeignRead::AsStored;

@@ -38,12 +38,8 @@ Ref no_such_item(PyObject* self, PyObject* name) {
 
 }  // namespace
 
-Ref table_getitem(Bound<sig::table_getitem> args) {
-    PyObject* self = args.get<"self">();
-    PyObject* name = args.get<"name">();
-    adopt_direct_item_slot(self, args.function());
-    Ref value;
-    switch (item_meaning(self, name, value)) {
+Ref item_read(PyObject* self, PyObject* name, ItemMeaning meaning, Ref value) {
+    switch (meaning) {
         case ItemMeaning::Attribute:
         case ItemMeaning::Value: return value;
         case ItemMeaning::ForeignKey: return read_foreign_key(self, name, value.get());
@@ -52,6 +48,15 @@ Ref table_getitem(Bound<sig::table_getitem> args) {
         case ItemMeaning::Failed: break;
     }
     return {};
+}
+
+Ref table_getitem(Bound<sig::table_getitem> args) {
+    PyObject* self = args.get<"self">();
+    PyObject* name = args.get<"name">();
+    adopt_direct_item_slot(self, args.function());
+    Ref value;
+    const ItemMeaning meaning = item_meaning(self, name, value);
+    return item_read(self, name, meaning, std::move(value));
 }
 
 Ref table_setitem(Bound<sig::table_setitem> args) {

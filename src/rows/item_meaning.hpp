@@ -31,13 +31,15 @@ ItemMeaning general_item_meaning(PyObject* self, PyObject* name, Ref& out);
 // when it cannot be sure, having done nothing.
 std::optional<ItemMeaning> plain_item_meaning(PyObject* self, PyObject* name, Ref& out);
 
-// Item read's entry: the fast case first. The graph operations call
-// general_item_meaning(), so that the fast case has one caller and stays
-// inlined in item read.
+// The rules, the fast case first.
 inline ItemMeaning item_meaning(PyObject* self, PyObject* name, Ref& out) {
     if (const std::optional<ItemMeaning> meaning = plain_item_meaning(self, name, out)) return *meaning;
     return general_item_meaning(self, name, out);
 }
+
+// What item read returns for `name` once its meaning is known, `value` being
+// what item_meaning() gave with it.
+Ref item_read(PyObject* self, PyObject* name, ItemMeaning meaning, Ref value);
 
 // What a row class declares `name` to be, the attribute rule aside: a column
 // of COLUMN_NAMES, else a key of MULTI_FOREIGN_ATTR, else neither.

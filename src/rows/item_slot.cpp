@@ -1,5 +1,6 @@
 #include "rows/item_slot.hpp"
 
+#include "rows/item_meaning.hpp"
 #include "support/names.hpp"
 #include "support/python_internals.hpp"
 #include "support/python_names.hpp"
@@ -10,7 +11,17 @@ namespace {
 // TableBase.__getitem__, kept alive for as long as any class uses the slot.
 Function* item_read_function = nullptr;
 
+// The common read, a plain column's value, is answered here without a call;
+// whatever else the fast case found is finished as the method's own call
+// would (its traceback entry when it fails), and everything else is the call.
 PyObject* direct_item_slot(PyObject* self, PyObject* name) {
+    Ref value;
+    const std::optional<ItemMeaning> meaning = plain_item_meaning(self, name, value);
+    if (meaning == ItemMeaning::Value) return value.release();
+    if (meaning) {
+        return run_as_call(*item_read_function,
+                           [&] { return item_read(self, name, *meaning, std::move(value)); });
+    }
     PyObject* args[] = {self, name};
     return call_positional(*item_read_function, args, 2);
 }

@@ -3,6 +3,7 @@
 #include "frame/function.hpp"
 #include "rows/class_snapshot.hpp"
 #include "rows/row_methods.hpp"
+#include "rows/row_type.hpp"
 #include "support/calls.hpp"
 #include "support/names.hpp"
 #include "support/python_internals.hpp"
@@ -35,7 +36,7 @@ int contains_name(PyObject* names, PyObject* name) {
 
 bool runs_own(PyObject* obj, PyObject* method_name, const Signature& signature) {
     // Instance attributes named like these private methods are not looked
-    // for: finding them would cost the instance dict on every item read.
+    // for: finding them would cost an instance lookup on every item read.
     PyTypeObject* type = Py_TYPE(obj);
     return type->tp_getattro == PyObject_GenericGetAttr && type_runs_own(type, method_name, signature);
 }
@@ -44,12 +45,12 @@ RowView::RowView(PyObject* self) : self_(self) {
     PyTypeObject* type = Py_TYPE(self);
     if (type->tp_getattro != PyObject_GenericGetAttr) return;
     ClassSnapshot snapshot = class_snapshot(type);
-    PyObject* dict = internals::instance_dict(self);
-    if (!snapshot || snapshot.shadows_store || !dict || !PyDict_CheckExact(dict)) return;
-    dict_ = Ref::borrow(dict);
-    store_ = Ref::borrow(PyDict_GetItemWithError(dict_.get(), py::row_column_values()));
-    if (!store_) PyErr_Clear();
-    only_store_ = store_ && PyDict_GET_SIZE(dict_.get()) == 1;
+    if (!snapshot || !snapshot.store_in_field) return;
+    const RowObject* row = as_row(self);
+    if (row->dict && !PyDict_CheckExact(row->dict)) return;
+    dict_ = Ref::borrow(row->dict);
+    store_ = Ref::borrow(row->column_values);
+    no_attributes_ = holds_no_attributes(row);
     snapshot_ = snapshot;
 }
 
@@ -57,19 +58,8 @@ RowView::RowView(PyObject* self, PyObject* name) : self_(self) {
     if (PyUnicode_CheckExact(name)) *this = RowView(self);
 }
 
-namespace {
-// Equality of two str objects; interned strings that differ are told apart
-// by identity alone.
-bool same_text(PyObject* a, PyObject* b) {
-    if (a == b) return true;
-    if (internals::both_interned(a, b)) return false;
-    if (PyUnicode_GET_LENGTH(a) != PyUnicode_GET_LENGTH(b)) return false;
-    return PyUnicode_Compare(a, b) == 0;
-}
-}  // namespace
-
 Ref RowView::own_attribute(PyObject* name) const {
-    if (only_store_) return same_text(name, py::row_column_values()) ? Ref::borrow(store_.get()) : Ref();
+    if (no_attributes_) return {};
     return Ref::borrow(PyDict_GetItemWithError(dict_.get(), name));
 }
 
@@ -102,7 +92,7 @@ bool RowView::runs_own_is_foreign_key() const {
 
 Ref RowView::column_store() const {
     if (store_) return Ref::borrow(store_.get());
-    return Ref::steal(PyObject_GetAttr(self_, py::row_column_values()));
+    return brx::column_store(self_);
 }
 
 int RowView::find(PyObject* name, Ref& out) const {
@@ -122,6 +112,32 @@ bool RowView::runs_own(PyObject* name, const Signature& signature) const {
     return false;
 }
 
-Ref column_store(PyObject* self) { return Ref::steal(PyObject_GetAttr(self, py::row_column_values())); }
+PyObject* store_in_field(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (type->tp_getattro != PyObject_GenericGetAttr) return nullptr;
+    const ClassSnapshot* snapshot = current_snapshot(type);
+    return snapshot && snapshot->store_in_field ? as_row(self)->column_values : nullptr;
+}
+
+bool set_column_store(PyObject* self, PyObject* store) {
+    PyTypeObject* type = Py_TYPE(self);
+    const ClassSnapshot* snapshot = type->tp_setattro == PyObject_GenericSetAttr ? current_snapshot(type) : nullptr;
+    if (!snapshot || !snapshot->store_in_field) return PyObject_SetAttr(self, py::row_column_values(), store) == 0;
+    Py_XSETREF(as_row(self)->column_values, Py_NewRef(store));
+    return true;
+}
+
+Ref row_column_names(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    const ClassSnapshot* snapshot = type->tp_getattro == PyObject_GenericGetAttr ? current_snapshot(type) : nullptr;
+    if (snapshot && snapshot->store_in_field && snapshot->column_names && holds_no_attributes(as_row(self)))
+        return Ref::borrow(snapshot->column_names);
+    return get_attr(self, py::COLUMN_NAMES());
+}
+
+Ref column_store(PyObject* self) {
+    if (PyObject* store = store_in_field(self)) return Ref::borrow(store);
+    return Ref::steal(PyObject_GetAttr(self, py::row_column_values()));
+}
 
 }  // namespace brx

@@ -25,11 +25,22 @@ bool runs_own(PyObject* obj, PyObject* method_name, const Signature& signature);
 
 // self._TableBase__column_values
 Ref column_store(PyObject* self);
+// self._TableBase__column_values = store: straight into the row's field when
+// that is where setattr would put it.
+bool set_column_store(PyObject* self, PyObject* store);
+// self.COLUMN_NAMES: the class's own, from its snapshot, when the row holds
+// no attribute of that name.
+Ref row_column_names(PyObject* self);
+// The same read straight from the row's field (borrowed), when the class keeps
+// the generic attribute protocol and TableBase's member of the store
+// (rows/row_type.hpp); null otherwise, and when the row has no store yet.
+PyObject* store_in_field(PyObject* self);
 
 // Attribute reads on one row object for the length of one operation. When the
-// class keeps the generic attribute protocol and the name is an exact str,
-// reads go straight to the type's attribute cache and the instance dict, in the
-// protocol's own order; other classes and names get the generic calls.
+// class keeps the generic attribute protocol and TableBase's column store, and
+// the name is an exact str, reads go straight to the type's attribute cache,
+// the instance dict and the store's field, in the protocol's own order; other
+// classes and names get the generic calls.
 //
 // Any lookup may run Python code (a hostile key's __eq__ or __hash__) that
 // changes the row or its class. So the view owns the instance dict and the
@@ -59,19 +70,19 @@ public:
     bool runs_own_is_foreign_key() const;
 
 private:
-    // The snapshot applies and the instance holds nothing but its store.
-    bool plain() const { return only_store_ && snapshot_.current(self_); }
+    // The snapshot applies and the instance holds no attribute of its own.
+    bool plain() const { return no_attributes_ && snapshot_.current(self_); }
     // An instance attribute `name` (a new reference), or null (check
     // PyErr_Occurred()).
     Ref own_attribute(PyObject* name) const;
 
     PyObject* self_;
     ClassSnapshot snapshot_;  // empty on the generic path
-    Ref dict_;                // the instance dict; null on the generic path
-    Ref store_;               // the column store found in it
-    // The instance held nothing but its column store, the usual case: every
-    // other instance lookup is known to miss without asking the dict.
-    bool only_store_ = false;
+    Ref dict_;                // the instance dict; null when it has none, or on the generic path
+    Ref store_;               // the column store found in its field
+    // The instance held no attribute of its own, the usual case: every
+    // instance lookup is known to miss without asking a dict.
+    bool no_attributes_ = false;
 };
 
 }  // namespace brx

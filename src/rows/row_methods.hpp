@@ -80,6 +80,30 @@ inline constexpr Signature table_setitem{
 Ref table_setitem(Bound<sig::table_setitem> args);
 
 namespace sig {
+inline constexpr Signature table_getstate{
+    .owner = "TableBase", .name = "__getstate__", .kind = Kind::Method,
+    .params = {{{"self"}}},
+};
+}  // namespace sig
+Ref table_getstate(Bound<sig::table_getstate> args);
+
+namespace sig {
+inline constexpr Signature table_setstate{
+    .owner = "TableBase", .name = "__setstate__", .kind = Kind::Method,
+    .params = {{{"self"}, {"state"}}},
+};
+}  // namespace sig
+Ref table_setstate(Bound<sig::table_setstate> args);
+
+namespace sig {
+inline constexpr Signature table_reduce{
+    .owner = "TableBase", .name = "__reduce__", .kind = Kind::Method,
+    .params = {{{"self"}}},
+};
+}  // namespace sig
+Ref table_reduce(Bound<sig::table_reduce> args);
+
+namespace sig {
 inline constexpr Signature table_get_foreigns{
     .owner = "TableBase", .name = "__get_foreigns", .kind = Kind::Method,
     .params = {{{"self"}}},

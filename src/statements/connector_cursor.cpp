@@ -87,4 +87,12 @@ Ref cursor_without_ping(PyObject* cnx) {
     return call(cls, {cnx});
 }
 
+bool is_connector_cursor(PyObject* cursor) {
+    know_families();
+    PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(cursor));
+    for (const ConnectorFamily* known : {&g_pure, &g_cext})
+        if (known->plain && (cls == known->plain || cls == known->buffered)) return true;
+    return false;
+}
+
 }  // namespace brx

@@ -16,4 +16,9 @@ namespace brx {
 // cursor settings, other connection types.
 Ref cursor_without_ping(PyObject* cnx);
 
+// True when `cursor` is of a class the connector's own cursor() makes (its
+// default or buffered cursor, in either mode): one whose fetchmany() keeps the
+// connector's contract, a list of rows, empty once the result is read.
+bool is_connector_cursor(PyObject* cursor);
+
 }  // namespace brx

@@ -28,6 +28,15 @@ bool drain_rows(PyObject* cursor) {
     return !PyErr_Occurred();
 }
 
+Ref fetch_batch(PyObject* cursor, bool& batched) {
+    batched = is_connector_cursor(cursor);
+    if (!batched) return {};
+    Ref size = Ref::steal(PyLong_FromSsize_t(kRowsPerBatch));
+    Ref rows = size ? call_method(cursor, py::fetchmany(), {size.get()}) : Ref();
+    if (!rows || PyList_CheckExact(rows.get())) return rows;
+    return Ref::steal(PySequence_List(rows.get()));
+}
+
 Ref fetch_all_rows(PyObject* cursor) {
     Ref rows = call_method(cursor, py::fetchall(), {});
     if (!rows || PyList_CheckExact(rows.get())) return rows;

@@ -64,7 +64,7 @@ Ref query(Bound<sig::query> args) {
             Ref item = row_class != Py_None ? row_objects.build(row)
                        : PyTuple_Check(row)    ? Ref::borrow(row)
                                                : Ref::steal(PySequence_Tuple(row));
-            if (item && row_class != Py_None) tracking.defer_row(item.get());
+            if (item && row_class != Py_None) tracking.defer(item.get());
             return item && PyList_Append(rows.get(), item.get()) == 0 ? RowStep::Next : RowStep::Fail;
         });
         if (!read || !skip_further_results(cursor.get())) return {};

@@ -3,8 +3,6 @@
 #pragma once
 
 #include "support/errors.hpp"
-#include "support/python_internals.hpp"
-#include "support/python_names.hpp"
 #include "support/ref.hpp"
 
 #include <vector>
@@ -29,16 +27,6 @@ public:
         for (Ref& obj : held_)
             if (!PyObject_GC_IsTracked(obj.get())) PyObject_GC_Track(obj.get());
         held_.clear();
-    }
-    // The row object, and its instance dict and column store when it has them.
-    void defer_row(PyObject* obj) {
-        defer(obj);
-        PyObject* dict = internals::instance_dict(obj);
-        if (!dict || !PyDict_CheckExact(dict)) return;
-        defer(dict);
-        PyObject* store = PyDict_GetItemWithError(dict, py::row_column_values());
-        if (store) defer(store);
-        else PyErr_Clear();
     }
     void defer(PyObject* obj) {
         if (!PyObject_IS_GC(obj) || !PyObject_GC_IsTracked(obj)) return;

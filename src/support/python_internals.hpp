@@ -22,7 +22,10 @@ inline constexpr bool kFastPaths = true;
 // null when absent. The interpreter's own lookup for special methods.
 inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) { return _PyType_Lookup(type, name); }
 
-// The instance dict of `obj` (borrowed), or null when it has none yet.
+// The instance dict of `obj` (borrowed), or null when it has none yet. From
+// CPython 3.11 an instance whose attributes live inline gets a dict made here:
+// only for the few objects whose attributes are read often (column settings),
+// never for rows, which keep theirs in a field (rows/row_type.hpp).
 inline PyObject* instance_dict(PyObject* obj) {
     PyObject** slot = _PyObject_GetDictPtr(obj);
     return slot ? *slot : nullptr;
@@ -39,9 +42,8 @@ inline bool has_valid_version(PyTypeObject* type) {
 inline unsigned int version_tag(PyTypeObject* type) { return type->tp_version_tag; }
 
 // Equality of two str objects when both are interned can be told by identity.
-inline bool both_interned(PyObject* a, PyObject* b) {
-    return kFastPaths && PyUnicode_CHECK_INTERNED(a) && PyUnicode_CHECK_INTERNED(b);
-}
+inline bool is_interned(PyObject* str) { return kFastPaths && PyUnicode_CHECK_INTERNED(str); }
+inline bool both_interned(PyObject* a, PyObject* b) { return is_interned(a) && is_interned(b); }
 
 // A new dict with room for `size_hint` items.
 inline Ref new_presized_dict(Py_ssize_t size_hint) {

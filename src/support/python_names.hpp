@@ -84,6 +84,7 @@ inline PyObject* server_info() { return "server_info"_id; }
 // The server's max_allowed_packet, kept on a connection once asked.
 inline PyObject* kept_packet_limit() { return "_brx_sql_max_allowed_packet"_id; }
 inline PyObject* is_connected() { return "is_connected"_id; }
+inline PyObject* fetchmany() { return "fetchmany"_id; }
 inline PyObject* lastrowid() { return "lastrowid"_id; }
 inline PyObject* nextset() { return "nextset"_id; }
 inline PyObject* Error() { return "Error"_id; }
@@ -99,6 +100,9 @@ inline PyObject* dunder_enter() { return "__enter__"_id; }
 inline PyObject* dunder_exit() { return "__exit__"_id; }
 inline PyObject* dunder_getitem() { return "__getitem__"_id; }
 inline PyObject* dunder_name() { return "__name__"_id; }
+inline PyObject* dunder_dict() { return "__dict__"_id; }
+inline PyObject* dunder_getstate() { return "__getstate__"_id; }
+inline PyObject* dunder_newobj() { return "__newobj__"_id; }
 inline PyObject* dunder_version() { return "__version__"_id; }
 inline PyObject* errno_() { return "errno"_id; }
 inline PyObject* exc_info() { return "exc_info"_id; }
@@ -107,6 +111,8 @@ inline PyObject* append() { return "append"_id; }
 inline PyObject* AttributeError() { return "AttributeError"_id; }
 inline PyObject* brx_sql() { return "brx_sql"_id; }
 inline PyObject* copy() { return "copy"_id; }
+inline PyObject* copyreg() { return "copyreg"_id; }
+inline PyObject* slotnames() { return "_slotnames"_id; }
 inline PyObject* id() { return "id"_id; }
 inline PyObject* insert() { return "insert"_id; }
 inline PyObject* items() { return "items"_id; }

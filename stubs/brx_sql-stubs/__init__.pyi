@@ -12,6 +12,8 @@ from collections.abc import Callable, Iterable, KeysView, Mapping, Sequence
 from types import ModuleType, TracebackType
 from typing import Any, ClassVar, Protocol, TypeVar, overload
 
+from typing_extensions import disjoint_base
+
 from mysql.connector.abstracts import MySQLConnectionAbstract
 from mysql.connector.pooling import PooledMySQLConnection
 
@@ -158,6 +160,7 @@ class MultiForeignAttr:
     _class: type[TableBase]
     def __init__(self, attr_name: str, foreign_name: str, foreign_attr_table: str, _class: type[TableBase]) -> None: ...
 
+@disjoint_base
 class TableBase:
     # A subclass's table: its name, its columns ("id" first, in table order),
     # column defaults and foreign keys, and the attributes holding lists of rows
@@ -181,6 +184,11 @@ class TableBase:
     # a MULTI_FOREIGN_ATTR entry, or an attribute.
     def __getitem__(self, name: str) -> Any: ...
     def __setitem__(self, name: str, value: Any) -> None: ...
+    # Pickling and copying: the instance attributes with the column store
+    # under its name (and the values of a subclass's slots beside them).
+    def __getstate__(self) -> Any: ...
+    def __setstate__(self, state: Any) -> None: ...
+    def __reduce__(self) -> tuple[Any, ...]: ...
     def _TableBase__get_foreigns(self) -> list[str]: ...
     def FillForeign(self, deep: bool = True, cnx: _Connection | None = None, pool: _Pool | None = None) -> None: ...
     # Stores the row (after the rows it refers to) and returns its new "id".
