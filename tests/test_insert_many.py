@@ -116,3 +116,28 @@ def test_bad_input_borrows_nothing(pool, recorder, rows, error, message):
         with pytest.raises(error, match=message):
             InsertMany(rows)
     assert rec.log == []
+
+
+@pytest.mark.parametrize("many", [False, True], ids=["Insert", "InsertMany"])
+@pytest.mark.parametrize("rows", [  # a negative id is sent and stored as it is, and the row object keeps it
+    lambda: [Pet(-2, "a")],
+    lambda: [Person(name="p", pets=[Pet(name="a"), Pet(-2, "b"), Pet(name="c")])],  # batched rows around it
+    lambda: [Person(-3, "p", pets=[Pet(name="a"), Pet(name="b")])],  # its list points at it
+    lambda: [Pet(name="a"), Pet(-2, "b"), Home(-4, "h"), Pet(name="c"), Pet(-5, "d")],
+], ids=["alone", "in_a_list", "owner", "among_others"])
+def test_negative_ids_are_stored_as_they_are(tables, pool, db, rows, many):
+    db.run("INSERT INTO pets (name) VALUES ('taken')")
+    Pet.CACHE = cache = Cache(pool)
+    rows = rows()
+    every = rows + [pet for row in rows for pet in getattr(row, "pets", [])]
+    before = ids(*every)
+    with pytest.raises(mysql.connector.IntegrityError):  # put back after a failure
+        InsertMany(rows + [Pet(name="taken")], pool=pool)
+    assert ids(*every) == before and counts(tables) == [0, 0, 1] and cache._Cache__obj_dict.get("pets", {}) == {}
+    returned = InsertMany(rows, pool=pool) if many else [row.Insert(pool=pool) for row in rows]
+    assert returned == ids(*rows) and [i for i in ids(*every) if i <= 0] == [i for i in before if i < 0]
+    assert {(t, *row[:2]) for t in ("homes", "persons", "pets") for row in tables(t)} == {
+        ("pets", 1, "taken")} | {(row.TABLE_NAME, row["id"], row["name"]) for row in every}
+    owners = {row[0]: row[2] for row in tables("pets")}
+    assert all(owners[pet["id"]] == row["id"] for row in rows for pet in getattr(row, "pets", []))
+    assert set(cache.CachedTable("pets")) == {row["id"] for row in every if isinstance(row, Pet)}

@@ -3,7 +3,9 @@
 #include "rows/class_snapshot.hpp"
 #include "rows/foreign_flag.hpp"
 #include "rows/graph_transaction.hpp"
+#include "rows/id_rollback.hpp"
 #include "rows/not_stored.hpp"
+#include "rows/plain_classes.hpp"
 #include "rows/referenced_rows.hpp"
 #include "rows/row_access.hpp"
 #include "rows/row_methods.hpp"
@@ -17,8 +19,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
-#include <unordered_set>
 #include <vector>
 
 namespace brx {
@@ -56,6 +58,46 @@ int returns_inserted_ids(PyObject* cnx) {
     return major > 10 || (major == 10 && minor >= 5);
 }
 
+// The row objects of a run, for telling a row listed twice: a flat table of
+// pointers, as a node per row would cost an allocation per row.
+class RowSet {
+public:
+    bool contains(PyObject* row) const {
+        if (slots_.empty()) return false;
+        for (std::size_t i = slot_of(row);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == row) return true;
+            if (!slots_[i]) return false;
+        }
+    }
+    void insert(PyObject* row) {
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        std::size_t i = slot_of(row);
+        while (slots_[i] && slots_[i] != row) i = (i + 1) & (slots_.size() - 1);
+        if (!slots_[i]) ++count_;
+        slots_[i] = row;
+    }
+    void clear() {
+        std::fill(slots_.begin(), slots_.end(), nullptr);
+        count_ = 0;
+    }
+
+private:
+    std::size_t slot_of(PyObject* row) const {
+        const auto bits = reinterpret_cast<std::uintptr_t>(row) >> 4;  // objects are 16-byte aligned
+        return static_cast<std::size_t>(bits * 0x9E3779B97F4A7C15ull) & (slots_.size() - 1);
+    }
+    void grow() {
+        std::vector<PyObject*> old = std::move(slots_);
+        slots_.assign(old.empty() ? 64 : 2 * old.size(), nullptr);
+        count_ = 0;
+        for (PyObject* row : old)
+            if (row) insert(row);
+    }
+
+    std::vector<PyObject*> slots_;  // a power of two long, at most half full
+    std::size_t count_ = 0;
+};
+
 // A row collected for the batch, with what its INSERT needs.
 struct NewRow {
     Ref row;
@@ -71,7 +113,9 @@ struct Run {
     Py_ssize_t column_count = 0;
     std::vector<NewRow> rows;
     Ref params;  // the rows' values, row after row, each in COLUMN_NAMES order
-    std::unordered_set<PyObject*> members;  // the rows' objects, held by `rows`
+    RowSet members;  // the rows' objects, held by `rows`
+    std::vector<Ref> key_ids, values;       // scratch of join_plain(), kept for its capacity
+    PlainClasses classes;                   // forgotten whenever Python code may run
 };
 
 // What a row does next: join the run, go alone through its own Insert, or
@@ -124,9 +168,26 @@ bool add_row_params(PyObject* row, PyObject* names, PyObject* foreign_ids, PyObj
     });
 }
 
+// note_stored_row() of a plain row (rows/plain_classes.*) of a class without
+// a cache: the id written straight into its store, as item assignment would,
+// and recorded for putting back. 1 done; 0 when the row must take the general
+// way, nothing done; -1 on error.
+int note_plain_row(PlainClasses& classes, PyObject* row, PyObject* id, PyObject* old_id, PyObject* cnx) {
+    const PlainClass* facts = classes.find(Py_TYPE(row));
+    PyObject* store = facts && facts->sets_id_plainly ? plain_store(row) : nullptr;
+    // Replacing an int runs no Python code.
+    PyObject* old = store ? PyDict_GetItemWithError(store, py::id()) : nullptr;
+    if (!old || !PyLong_CheckExact(old)) {
+        PyErr_Clear();
+        return 0;
+    }
+    if (RollbackScope* scope = RollbackScope::owning(cnx)) scope->record_id(row, old_id);
+    return PyDict_SetItem(store, py::id(), id) == 0 ? 1 : -1;
+}
+
 // One INSERT ... RETURNING id for rows [first, first + count) of the run (at
 // least two), then their ids noted in order.
-bool insert_rows(const Run& run, const std::vector<NewRow>& rows, PyObject* all_params, std::size_t first,
+bool insert_rows(Run& run, const std::vector<NewRow>& rows, PyObject* all_params, std::size_t first,
                  std::size_t count, PyObject* cnx) {
     const Py_ssize_t columns = run.column_count;
     Ref text = insert_returning_ids_text(run.table.get(), columns, static_cast<Py_ssize_t>(count));
@@ -143,11 +204,19 @@ bool insert_rows(const Run& run, const std::vector<NewRow>& rows, PyObject* all_
                      PyList_GET_SIZE(returned.get()), count, run.table.get());
         return false;
     }
+    run.classes.forget();  // the statement ran Python code
     for (std::size_t i = 0; i < count; ++i) {
         // The list is ours: noting a row (a cache's Insert) cannot change it.
         Ref id = Ref::steal(PySequence_GetItem(PyList_GET_ITEM(returned.get(), static_cast<Py_ssize_t>(i)), 0));
         const NewRow& stored = rows[first + i];
-        if (!id || !note_stored_row(stored.row.get(), id.get(), stored.old_id.get(), cnx)) return false;
+        if (!id) return false;
+        const int plain = note_plain_row(run.classes, stored.row.get(), id.get(), stored.old_id.get(), cnx);
+        if (plain) {
+            if (plain < 0) return false;
+            continue;
+        }
+        run.classes.forget();  // what follows may run Python code
+        if (!note_stored_row(stored.row.get(), id.get(), stored.old_id.get(), cnx)) return false;
     }
     return true;
 }
@@ -192,7 +261,7 @@ bool flush(Run& run, PyObject* cnx, const RowWork& one_row) {
 Next join_run(Run& run, PyObject* row, PyObject* cnx, const RowWork& one_row) {
     // A row listed twice is stored by its first place; its second goes its own
     // way once the run is stored, as it would one row at a time.
-    if (run.members.count(row)) return Next::AfterRun;
+    if (run.members.contains(row)) return Next::AfterRun;
     Ref id, foreign_ids;
     const Next can = batchable(row, cnx, id, foreign_ids);
     if (can != Next::Join) return can;
@@ -227,9 +296,82 @@ Next join_run(Run& run, PyObject* row, PyObject* cnx, const RowWork& one_row) {
     return Next::Join;
 }
 
+// join_run() of a row of a plain class (rows/plain_classes.*) whose keys hold
+// stored row objects or None, when it fits the run as it stands: the checks
+// of batchable() and the values of add_row_params(), read straight from the
+// stores, running no Python code. 1 joined; 0 when the row must take the
+// general way, nothing done.
+int join_plain(Run& run, PyObject* row) {
+    PlainClasses& classes = run.classes;
+    PyTypeObject* type = Py_TYPE(row);
+    const PlainClass* facts = classes.find(type);
+    if (!facts || !facts->batchable) return 0;
+    if (!run.rows.empty() &&
+        (run.type.get() != reinterpret_cast<PyObject*>(type) || run.table.get() != facts->table.get() ||
+         run.names.get() != facts->names.get() || run.column_count != facts->column_count))
+        return 0;
+    PyObject* store = plain_store(row);
+    if (!store) return 0;
+    // Held through the lookups: a hostile key's __eq__ in a store could drop them.
+    const Ref held_store = Ref::borrow(store);
+    Ref id = Ref::borrow(PyDict_GetItemWithError(store, py::id()));
+    if (!id || !server_assigns_id(id.get())) {
+        PyErr_Clear();  // the general way reports it
+        return 0;
+    }
+    run.key_ids.clear();
+    for (const Ref& key : facts->keys) {
+        PyObject* target = PyDict_GetItemWithError(store, key.get());
+        if (target == Py_None) {
+            run.key_ids.push_back(Ref::borrow(Py_None));
+            continue;
+        }
+        // An int is looked up; anything but a plain row object is item read's to judge.
+        const PlainClass* target_facts = target && !PyLong_Check(target) ? classes.find(Py_TYPE(target)) : nullptr;
+        PyObject* target_store = target_facts ? plain_store(target) : nullptr;
+        PyObject* target_id = target_store ? PyDict_GetItemWithError(target_store, py::id()) : nullptr;
+        if (!target_id || !PyLong_CheckExact(target_id) || not_stored(target_id) != 0) {
+            PyErr_Clear();
+            return 0;
+        }
+        run.key_ids.push_back(Ref::borrow(target_id));
+    }
+    run.values.clear();
+    std::size_t bytes = 4;  // as add_row_params() counts them
+    PyObject** names = PySequence_Fast_ITEMS(facts->names.get());
+    for (Py_ssize_t i = 0; i < facts->column_count; ++i) {
+        const Py_ssize_t key = facts->key_of_column[static_cast<std::size_t>(i)];
+        Ref value = Ref::borrow(key >= 0 ? run.key_ids[static_cast<std::size_t>(key)].get()
+                                         : PyDict_GetItemWithError(store, names[i]));
+        if (!value) {
+            PyErr_Clear();
+            return 0;
+        }
+        bytes += parameter_size_bound(value.get()) + 2;
+        run.values.push_back(std::move(value));
+    }
+    if (run.rows.empty()) {
+        run.type = Ref::borrow(reinterpret_cast<PyObject*>(type));
+        run.table = Ref::borrow(facts->table.get());
+        run.names = Ref::borrow(facts->names.get());
+        run.column_count = facts->column_count;
+    }
+    if (!run.params && !(run.params = Ref::steal(PyList_New(0)))) return -1;
+    for (const Ref& value : run.values)
+        if (PyList_Append(run.params.get(), value.get()) < 0) return -1;
+    run.rows.push_back(NewRow{Ref::borrow(row), std::move(id), bytes});
+    run.members.insert(row);
+    return 1;
+}
+
 // Stores `row` after the rows before it: in the run, or alone once the run
 // is stored.
 bool store_in_order(Run& run, PyObject* row, PyObject* cnx, const RowWork& one_row) {
+    if (!run.members.contains(row)) {
+        const int plain = join_plain(run, row);
+        if (plain) return plain > 0;
+    }
+    run.classes.forget();  // what follows may run Python code
     Next next = join_run(run, row, cnx, one_row);
     if (next == Next::AfterRun && !run.rows.empty()) {
         if (!flush(run, cnx, one_row)) return false;
@@ -244,7 +386,11 @@ bool store_in_order(Run& run, PyObject* row, PyObject* cnx, const RowWork& one_r
 bool store_new_rows(PyObject* rows, PyObject* cnx, const RowWork& prepare, const RowWork& one_row) {
     int batching = -2;  // not asked yet
     Run run;
+    // Python code may run between two rows: a row's preparation, or the
+    // walk of an iterable other than a list or tuple.
+    const bool code_between_rows = prepare || !(PyList_CheckExact(rows) || PyTuple_CheckExact(rows));
     const bool walked = each_item(rows, [&](PyObject* row) {
+        if (code_between_rows) run.classes.forget();
         if (prepare && !prepare(row)) return false;
         if (batching == -2) batching = returns_inserted_ids(cnx);
         if (batching < 0) return false;

@@ -13,6 +13,7 @@
 #include "support/python_names.hpp"
 #include "support/running_in_thread.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ namespace {
 // out; going through it again would loop for ever on such a cycle.
 struct InsertTag;
 using InsertRunning = RunningInThread<InsertTag, PyObject*>;
+// Those of them whose own INSERT is done: stored, whatever their id says (a
+// negative id is stored as it is), while their lists are stored.
+struct StoredTag;
+using StoredRunning = RunningInThread<StoredTag, PyObject*>;
 
 // INSERT of the row itself, then its identifier and cache registration.
 Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject* foreign_ids, PyObject* cnx) {
@@ -36,6 +41,7 @@ Ref store_new_row(PyObject* self, PyObject* own_id, PyObject* foreigns, PyObject
     Ref names = get_attr(self, py::COLUMN_NAMES());
     if (!names) return {};
     Ref id = call(insert.get(), {table.get(), names.get(), values.get(), cnx});
+    if (id) id = id_as_stored(std::move(id), own_id);
     if (!id || !note_stored_row(self, id.get(), own_id, cnx)) return {};
     return id;
 }
@@ -47,9 +53,11 @@ Ref insert_in_block(PyObject* self, PyObject* cnx, PyObject* pool, PyObject* for
     if (!id) return {};
     const int is_new = not_stored(id.get());
     if (is_new < 0) return {};
+    std::optional<StoredRunning> stored;
     if (is_new) {
         id = store_new_row(self, id.get(), foreigns, foreign_ids.get(), cnx);
         if (!id) return {};
+        stored.emplace(self);
     }
     if (!call_method(self, py::row_insert_multi_foreign_attr(), {cnx})) return {};
     return id;
@@ -60,7 +68,7 @@ Ref insert_in_block(PyObject* self, PyObject* cnx, PyObject* pool, PyObject* for
 Ref identifier_if_handled(PyObject* self) {
     if (!InsertRunning::contains(self)) return {};
     Ref id = Ref::steal(PyObject_GetItem(self, py::id()));
-    if (!id) return {};
+    if (!id || StoredRunning::contains(self)) return id;
     const int is_new = not_stored(id.get());
     if (is_new != 0) return {};
     return id;
@@ -79,7 +87,7 @@ bool refuse_cycle_of_new_rows(PyObject* self) {
     for (PyObject* row : round) {
         Ref id = Ref::steal(PyObject_GetItem(row, py::id()));
         const int is_new = id ? not_stored(id.get()) : -1;
-        if (is_new <= 0) {
+        if (is_new <= 0 || StoredRunning::contains(row)) {
             PyErr_Clear();  // not a cycle this call can tell; Insert goes on and reports what it finds
             return false;
         }

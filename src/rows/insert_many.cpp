@@ -10,6 +10,7 @@
 #include "rows/foreign_flag.hpp"
 #include "rows/graph_transaction.hpp"
 #include "rows/many_rows.hpp"
+#include "rows/plain_classes.hpp"
 #include "rows/row_methods.hpp"
 #include "support/calls.hpp"
 #include "support/python_names.hpp"
@@ -33,9 +34,13 @@ Ref store_rows(const std::vector<Ref>& objects, PyObject* cnx) {
     if (!store_new_rows(rows.get(), cnx, nullptr, insert_one)) return {};
     Ref ids = Ref::steal(PyList_New(static_cast<Py_ssize_t>(objects.size())));
     if (!ids) return {};
+    PlainClasses classes;  // each id straight from its row's store where item read would give that
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        PyObject* id = PyObject_GetItem(objects[i].get(), py::id());
-        if (!id) return {};
+        PyObject* id = Py_XNewRef(classes.plain_id(objects[i].get()));
+        if (!id) {
+            classes.forget();  // item read may run Python code
+            if (!(id = PyObject_GetItem(objects[i].get(), py::id()))) return {};
+        }
         PyList_SET_ITEM(ids.get(), static_cast<Py_ssize_t>(i), id);
     }
     return ids;

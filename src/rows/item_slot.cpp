@@ -43,4 +43,6 @@ void adopt_direct_item_slot(PyObject* self, const Function& fn) {
     internals::set_subscript_slot(type, direct_item_slot);
 }
 
+bool reads_items_directly(PyTypeObject* type) { return internals::has_subscript_slot(type, direct_item_slot); }
+
 }  // namespace brx

@@ -14,4 +14,8 @@ namespace brx {
 // Gives the class of `self` the direct slot when its __getitem__ is `fn`.
 void adopt_direct_item_slot(PyObject* self, const Function& fn);
 
+// True when `row[name]` on a row of `type` runs the module's item read
+// through the direct slot (taken on the class's first item read).
+bool reads_items_directly(PyTypeObject* type);
+
 }  // namespace brx

@@ -99,6 +99,7 @@ inline PyObject* dunder_class() { return "__class__"_id; }
 inline PyObject* dunder_enter() { return "__enter__"_id; }
 inline PyObject* dunder_exit() { return "__exit__"_id; }
 inline PyObject* dunder_getitem() { return "__getitem__"_id; }
+inline PyObject* dunder_setitem() { return "__setitem__"_id; }
 inline PyObject* dunder_name() { return "__name__"_id; }
 inline PyObject* dunder_dict() { return "__dict__"_id; }
 inline PyObject* dunder_getstate() { return "__getstate__"_id; }
