@@ -55,5 +55,5 @@ def test_borrowed_connection_commits_or_rolls_back(pool, recorder, table_t, db, 
     else:  # the C extension reports a later part's failure with its own error class
         with pytest.raises(Exception, match="missing|Duplicate"):
             brx_sql.Execute(statement, pool=rec)
-    assert rec.log == [("get",), ("cursor",), ("execute", statement, None), (end,), ("put",)]
+    assert rec.calls("get", "execute", end, "put") == [("get",), ("execute", statement, None), (end,), ("put",)]
     assert db.query("SELECT a FROM t ORDER BY id") == after

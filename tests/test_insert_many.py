@@ -84,21 +84,27 @@ def test_on_the_callers_connection_a_failure_takes_back_its_own_rows(tables, poo
     assert [row[1] for row in tables("pets")] == ["taken", "b"] and [row[1] for row in tables("homes")] == ["mine"] * opened
 
 
-def test_threads_sharing_a_pool_keep_their_own_rollbacks(tables, pool, db):
+@pytest.mark.parametrize("many", [True, False], ids=["insert_many", "graph_insert"])
+def test_threads_sharing_a_pool_keep_their_own_rollbacks(tables, pool, db, many):
     db.run("INSERT INTO pets (name) VALUES ('taken')")
-    batches = [[Pet(name="t%d-%d" % (t, n)) for n in range(600)] for t in range(6)]
-    for batch in batches[1::2]:
-        batch[550]["name"] = "taken"  # in the second statement
+    if many:  # every other list breaks in its second multi-row INSERT
+        work = [[Pet(name="t%d-%d" % (t, n)) for n in range(600)] for t in range(6)]
+        for rows in work[1::2]:
+            rows[550]["name"] = "taken"
+    else:  # every other graph breaks at its pets, after its home and person
+        work = [[graph("p%d" % t, "taken" if t % 2 else "q%d" % t)] for t in range(8)]
+    reached = (lambda rows: rows) if many else (lambda rows: [rows[0], rows[0]["home_id"], *rows[0].pets])
     failed = []
 
-    def store(batch):
+    def store(rows):
         try:
-            InsertMany(batch, pool=pool)
+            InsertMany(rows, pool=pool) if many else rows[0].Insert(pool=pool)
         except mysql.connector.IntegrityError:
-            failed.append(batch)
-    run_threads(store, batches)
-    assert sorted(map(id, failed)) == sorted(map(id, batches[1::2])) and all(set(ids(*b)) == {0} for b in failed)
-    assert sorted(row[0] for row in tables("pets"))[1:] == sorted(ids(*[row for b in batches[::2] for row in b]))
+            failed.append(rows)
+    run_threads(store, work)
+    assert sorted(map(id, failed)) == sorted(map(id, work[1::2])) and all(set(ids(*reached(r))) == {0} for r in failed)
+    stored = [(row.TABLE_NAME, row["id"]) for rows in work[::2] for row in reached(rows)]
+    assert sorted((t, r[0]) for t in ("homes", "persons", "pets") for r in tables(t)) == sorted(stored + [("pets", 1)])
 
 
 @pytest.mark.parametrize("rows, error, message", [

@@ -4,7 +4,7 @@ import mysql.connector
 import pytest
 
 from brx_sql import Cache, CNXGuard, MultiForeignAttr
-from tables import ID, Home, Person, Pet, Toy, counts, executed, graph, heads, ids, key, run_threads, texts
+from tables import ID, Home, Person, Pet, Toy, counts, executed, graph, heads, ids, key, texts
 
 
 def test_graph_inserts_referenced_rows_first_on_one_connection(tables, pool, recorder):
@@ -112,20 +112,3 @@ def test_a_list_longer_than_the_packet_limit_goes_in_statements_under_it(tables,
     assert texts(rec).count("SELECT @@max_allowed_packet") == 1  # asked once per connection
     assert db.query("SELECT id, LEFT(name, 3), owner_id FROM toys ORDER BY id") == [
         (t["id"], t["name"][:3], p["id"]) for p in people for t in p.toys]
-
-
-def test_threads_sharing_a_pool_keep_their_own_rollbacks(tables, pool, db):
-    db.run("INSERT INTO pets (name) VALUES ('taken')")
-    people = [graph("p%d" % i, "taken" if i % 2 else "q%d" % i) for i in range(8)]
-    failed = []
-
-    def insert(person):
-        try:
-            person.Insert(pool=pool)
-        except mysql.connector.IntegrityError:
-            failed.append(person)
-
-    run_threads(insert, people)
-    assert {id(p) for p in failed} == {id(p) for p in people[1::2]}
-    assert all(ids(p, *p.pets) == [0, 0, 0] for p in failed)
-    assert sorted(row[0] for row in tables("persons")) == sorted(p["id"] for p in people[::2])

@@ -77,9 +77,3 @@ def test_the_guards_commit_and_rollback_and_a_refused_statement_are_logged(table
     assert statements() == [("SELEC 1", None), ("SELECT * FROM homes", None), ("COMMIT", None),
                             ("SELECT * FROM homes WHERE id = %s", (1,)), ("ROLLBACK", None)]
 
-
-def test_off_by_default(tables, pool, caplog):
-    caplog.set_level(logging.WARNING)
-    assert not LOGGER.isEnabledFor(logging.DEBUG)
-    brx_sql.Execute("SELECT 1", pool=pool)
-    assert [r for r in caplog.records if r.name == "brx_sql"] == []
