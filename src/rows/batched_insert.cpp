@@ -98,6 +98,12 @@ private:
     std::size_t count_ = 0;
 };
 
+// The bytes a row's "(...)" takes in the statement before its values: "(",
+// ")" and the ", " before the next row; and what each value adds, with its
+// ", ".
+constexpr std::size_t kRowFrameBytes = 4;
+std::size_t value_bytes(PyObject* value) { return parameter_size_bound(value) + 2; }
+
 // A row collected for the batch, with what its INSERT needs.
 struct NewRow {
     Ref row;
@@ -158,12 +164,12 @@ bool add_row_params(PyObject* row, PyObject* names, PyObject* foreign_ids, PyObj
         store = foreigns ? insert_values(row, foreigns.get(), foreign_ids) : Ref();
         if (!store) return false;
     }
-    bytes = 4;  // "(", ")" and the ", " before the next row
+    bytes = kRowFrameBytes;
     return each_item(names, [&](PyObject* name) {
         Ref value = Ref::borrow(PyDict_GetItemWithError(foreign_ids, name));
         if (!value && !PyErr_Occurred()) value = Ref::steal(PyObject_GetItem(store.get(), name));
         if (!value) return false;
-        bytes += parameter_size_bound(value.get()) + 2;
+        bytes += value_bytes(value.get());
         return PyList_Append(params, value.get()) == 0;
     });
 }
@@ -256,6 +262,22 @@ bool flush(Run& run, PyObject* cnx, const RowWork& one_row) {
     return true;
 }
 
+// The run's first row sets what the rows after it must share.
+void begin_run(Run& run, PyObject* type, Ref table, Ref names, Py_ssize_t column_count) {
+    run.type = Ref::borrow(type);
+    run.table = std::move(table);
+    run.names = std::move(names);
+    run.column_count = column_count;
+}
+
+bool has_params_list(Run& run) { return run.params || (run.params = Ref::steal(PyList_New(0))); }
+
+// `row`, its parameters already in run.params, joins the run.
+void add_to_run(Run& run, PyObject* row, Ref old_id, std::size_t bytes) {
+    run.rows.push_back(NewRow{Ref::borrow(row), std::move(old_id), bytes});
+    run.members.insert(row);
+}
+
 // Adds `row` to the run when it can join it (the run is stored first when the
 // row starts another).
 Next join_run(Run& run, PyObject* row, PyObject* cnx, const RowWork& one_row) {
@@ -276,12 +298,9 @@ Next join_run(Run& run, PyObject* row, PyObject* cnx, const RowWork& one_row) {
                       run.names.get() == names.get() && run.column_count == column_count;
     if (!same) {
         if (!run.rows.empty() && !flush(run, cnx, one_row)) return Next::Failed;
-        run.type = Ref::borrow(type);
-        run.table = std::move(table);
-        run.names = std::move(names);
-        run.column_count = column_count;
+        begin_run(run, type, std::move(table), std::move(names), column_count);
     }
-    if (!run.params && !(run.params = Ref::steal(PyList_New(0)))) return Next::Failed;
+    if (!has_params_list(run)) return Next::Failed;
     std::size_t bytes = 0;
     const Py_ssize_t before = PyList_GET_SIZE(run.params.get());
     if (!add_row_params(row, run.names.get(), foreign_ids.get(), run.params.get(), bytes)) return Next::Failed;
@@ -291,8 +310,7 @@ Next join_run(Run& run, PyObject* row, PyObject* cnx, const RowWork& one_row) {
                      Py_TYPE(row)->tp_name);
         return Next::Failed;
     }
-    run.rows.push_back(NewRow{Ref::borrow(row), std::move(id), bytes});
-    run.members.insert(row);
+    add_to_run(run, row, std::move(id), bytes);
     return Next::Join;
 }
 
@@ -321,14 +339,17 @@ int join_plain(Run& run, PyObject* row) {
     }
     run.key_ids.clear();
     for (const Ref& key : facts->keys) {
-        PyObject* target = PyDict_GetItemWithError(store, key.get());
-        if (target == Py_None) {
+        // Held: the lookup in its store below may run a key's __eq__, which
+        // could take it out of this row's store.
+        const Ref target = Ref::borrow(PyDict_GetItemWithError(store, key.get()));
+        if (target.get() == Py_None) {
             run.key_ids.push_back(Ref::borrow(Py_None));
             continue;
         }
         // An int is looked up; anything but a plain row object is item read's to judge.
-        const PlainClass* target_facts = target && !PyLong_Check(target) ? classes.find(Py_TYPE(target)) : nullptr;
-        PyObject* target_store = target_facts ? plain_store(target) : nullptr;
+        const PlainClass* target_facts =
+            target && !PyLong_Check(target.get()) ? classes.find(Py_TYPE(target.get())) : nullptr;
+        PyObject* target_store = target_facts ? plain_store(target.get()) : nullptr;
         PyObject* target_id = target_store ? PyDict_GetItemWithError(target_store, py::id()) : nullptr;
         if (!target_id || !PyLong_CheckExact(target_id) || not_stored(target_id) != 0) {
             PyErr_Clear();
@@ -337,30 +358,33 @@ int join_plain(Run& run, PyObject* row) {
         run.key_ids.push_back(Ref::borrow(target_id));
     }
     run.values.clear();
-    std::size_t bytes = 4;  // as add_row_params() counts them
-    PyObject** names = PySequence_Fast_ITEMS(facts->names.get());
+    std::size_t bytes = kRowFrameBytes;
+    PyObject* names = facts->names.get();
     for (Py_ssize_t i = 0; i < facts->column_count; ++i) {
         const Py_ssize_t key = facts->key_of_column[static_cast<std::size_t>(i)];
-        Ref value = Ref::borrow(key >= 0 ? run.key_ids[static_cast<std::size_t>(key)].get()
-                                         : PyDict_GetItemWithError(store, names[i]));
+        Ref value;
+        if (key >= 0) {
+            value = Ref::borrow(run.key_ids[static_cast<std::size_t>(key)].get());
+        } else if (PySequence_Fast_GET_SIZE(names) == facts->column_count) {
+            // Read afresh and held for the lookup: a key's __eq__ run by the
+            // one before may have changed the list.
+            const Ref name = Ref::borrow(PySequence_Fast_ITEMS(names)[i]);
+            value = Ref::borrow(PyDict_GetItemWithError(store, name.get()));
+        }
         if (!value) {
             PyErr_Clear();
             return 0;
         }
-        bytes += parameter_size_bound(value.get()) + 2;
+        bytes += value_bytes(value.get());
         run.values.push_back(std::move(value));
     }
-    if (run.rows.empty()) {
-        run.type = Ref::borrow(reinterpret_cast<PyObject*>(type));
-        run.table = Ref::borrow(facts->table.get());
-        run.names = Ref::borrow(facts->names.get());
-        run.column_count = facts->column_count;
-    }
-    if (!run.params && !(run.params = Ref::steal(PyList_New(0)))) return -1;
+    if (run.rows.empty())
+        begin_run(run, reinterpret_cast<PyObject*>(type), Ref::borrow(facts->table.get()),
+                  Ref::borrow(facts->names.get()), facts->column_count);
+    if (!has_params_list(run)) return -1;
     for (const Ref& value : run.values)
         if (PyList_Append(run.params.get(), value.get()) < 0) return -1;
-    run.rows.push_back(NewRow{Ref::borrow(row), std::move(id), bytes});
-    run.members.insert(row);
+    add_to_run(run, row, std::move(id), bytes);
     return 1;
 }
 

@@ -120,12 +120,14 @@ PlainClass learn(PyTypeObject* type) {
 }  // namespace
 
 const PlainClass* PlainClasses::find(PyTypeObject* type) {
-    PlainClass* found = nullptr;
-    for (PlainClass& known : known_)
-        if (known.type == type) found = &known;
-    if (!found) found = &known_.emplace_back();
-    if (found->type != type || found->version != internals::version_tag(type)) *found = learn(type);
-    return found->id_readable ? found : nullptr;
+    // Facts found are never rewritten in place, as a caller may be reading
+    // them: a class changed since (its version tag moved) takes the general
+    // way until forget().
+    for (const PlainClass& known : known_)
+        if (known.type == type)
+            return known.id_readable && known.version == internals::version_tag(type) ? &known : nullptr;
+    const PlainClass& learnt = known_.emplace_back(learn(type));
+    return learnt.id_readable ? &learnt : nullptr;
 }
 
 PyObject* PlainClasses::plain_id(PyObject* row) {

@@ -39,7 +39,8 @@ struct PlainClass {
 class PlainClasses {
 public:
     // The facts of `type`, or null when they cannot be taken without running
-    // Python code. The reference stays valid until forget().
+    // Python code or the class changed since they were found. The reference
+    // stays valid, and its facts as they are, until forget().
     const PlainClass* find(PyTypeObject* type);
     void forget() { known_.clear(); }
 
